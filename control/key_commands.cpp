@@ -1,0 +1,60 @@
+#include "control/key_commands.h"
+
+#include "control/print_console.h"
+#include "control/receiver.h"
+#include "platform/key_decoder.h"
+
+namespace {
+
+void toggle(std::atomic<int32_t>& flag) { flag.store(flag.load() == 0 ? 1 : 0); }
+
+}  // namespace
+
+bool key_command(Receiver& receiver, int virtual_key) {
+  RxState& s = receiver.state;
+  switch (virtual_key) {
+    case vk_escape:
+      return false;
+    case vk_prior:
+      s.spectrum_debug.store(1);
+      break;
+    case vk_next:
+      s.spectrum_debug.store(0);
+      break;
+    case vk_left:
+      if (s.device.load() != nullptr) s.frequency.store(frequency_step(s.frequency.load(), -50));
+      break;
+    case vk_right:
+      if (s.device.load() != nullptr) s.frequency.store(frequency_step(s.frequency.load(), 50));
+      break;
+    case vk_home:
+      if (s.gain_index.load() < s.gain_count.load() - 1) s.gain_index.fetch_add(1);
+      break;
+    case vk_end:
+      if (s.gain_index.load() != 0) s.gain_index.fetch_sub(1);
+      break;
+    case 'M':
+      toggle(s.agc_mode);
+      break;
+    case 'N':
+      s.tuner_gain_mode.store(s.tuner_gain_mode.load() < 2 ? s.tuner_gain_mode.load() + 1 : 0);
+      break;
+    case 'T':
+      toggle(s.top_flag);
+      print_console("\nTop %u      \n", static_cast<unsigned>(s.top_flag.load()));
+      break;
+    case 'V':
+      if (s.display_on.load() == 0) {
+        s.display_run.store(1);
+        display_start(receiver);
+        s.display_on.store(1);
+      } else {
+        s.display_run.store(0);
+        s.display_on.store(0);
+      }
+      break;
+    default:
+      break;  // no other key has an effect
+  }
+  return true;
+}

@@ -1,0 +1,132 @@
+#include "control/receiver.h"
+
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <ctime>
+#include <memory>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "control/command_line.h"
+#include "control/key_commands.h"
+#include "control/print_console.h"
+#include "platform/audio_devices.h"
+#include "platform/control_events.h"
+#include "platform/key_decoder.h"
+#include "platform/terminal.h"
+
+namespace {
+
+// The process's receiver, reached by the control handler's thread.
+std::atomic<Receiver*> process_receiver{nullptr};
+
+constexpr auto display_stop_wait = std::chrono::milliseconds(1000);
+
+// The steps that Esc and a close event share: stop the display, stop the threads.
+void stop_receiver(Receiver& receiver) {
+  RxState& s = receiver.state;
+  if (s.display_run.load() == 1) {
+    s.display_run.store(0);
+    std::this_thread::sleep_for(display_stop_wait);
+  }
+  s.running.store(0);
+}
+
+// Reads keys until Esc. End of input without Esc leaves the receiver running until a
+// close or shutdown event ends the process.
+void key_loop(Receiver& receiver, int fd) {
+  KeyDecoder decoder;
+  std::vector<int> keys;
+  uint8_t bytes[256];
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    int ready = ::poll(&p, 1, key_decoder_waiting(decoder) ? lone_escape_ms : -1);
+    if (ready < 0 && errno == EINTR) continue;
+    keys.clear();
+    if (ready == 0) {
+      key_decoder_timeout(decoder, keys);
+    } else {
+      ssize_t n = ::read(fd, bytes, sizeof bytes);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n <= 0) {
+        key_decoder_timeout(decoder, keys);  // an ESC right before the end still counts
+        for (int key : keys) {
+          if (!key_command(receiver, key)) return;
+        }
+        for (;;) ::pause();  // unattended: only a control event ends the process now
+      }
+      for (ssize_t i = 0; i < n; ++i) key_decoder_feed(decoder, bytes[i], keys);
+    }
+    for (int key : keys) {
+      if (!key_command(receiver, key)) return;
+    }
+  }
+}
+
+}  // namespace
+
+void display_start(Receiver& receiver) { display_start(receiver.state, receiver.display); }
+
+void print_start_time() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[64];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d %02d/%02d/%02d", local.tm_hour, local.tm_min,
+                local.tm_sec, local.tm_mday, local.tm_mon + 1, local.tm_year - 100);
+  print_console("%s\n", text);
+}
+
+void print_device_lists() {
+  int inputs = wave_in_count();
+  print_console("Входные устройства \n\n");
+  for (int id = -1; id < inputs; ++id) print_console("%d  %s\n", id, wave_in_name(id).c_str());
+  int outputs = wave_out_count();
+  print_console("\nВыходные устройства \n \n");
+  for (int id = -1; id < outputs; ++id) print_console("%d  %s\n", id, wave_out_name(id).c_str());
+}
+
+int HandlerRoutine(int control_type) {
+  Receiver* receiver = process_receiver.load();
+  if (control_type == ctrl_close_event || control_type == ctrl_logoff_event ||
+      control_type == ctrl_shutdown_event) {
+    if (receiver) stop_receiver(*receiver);
+    // Audio channel 0 is closed here once the audio channels exist.
+    print_console("%s", handler_end_text);
+    return 0;
+  }
+  print_console("dwCtrlType = %X\n", static_cast<unsigned>(control_type));
+  return 1;
+}
+
+int receiver_main(const Variant& variant, int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  // Control signals go to one waiting thread only; every later thread inherits this.
+  control_events_block();
+  terminal_restore_on_fatal_signals();
+
+  // Lives until the process ends: threads that are never joined may still use it.
+  Receiver* receiver = new Receiver(variant);
+  process_receiver.store(receiver);
+
+  parse_command_line(receiver->state, argc, argv);
+  control_events_install(HandlerRoutine);
+  print_console("%s", loop_start_text);
+  print_start_time();
+  audio_system_start();
+  print_device_lists();
+  // Audio channel 0 opens here, and the tuner thread starts here.
+  terminal_enter_raw(STDIN_FILENO);
+
+  key_loop(*receiver, STDIN_FILENO);
+
+  stop_receiver(*receiver);
+  print_console("%s", loop_end_text);
+  // Audio channel 0 is closed here once the audio channels exist.
+  control_events_remove();
+  terminal_restore();
+  return 0;
+}

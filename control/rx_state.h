@@ -1,0 +1,44 @@
+// RxState: the settings and flags through which the receiver's threads talk.
+// The main thread writes requests (keys, command line); the thread that owns a device
+// applies them. Every field that more than one thread touches is an atomic; plain
+// relaxed loads and stores are enough, since a reader only acts one pass late at worst.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "variants/variant.h"
+
+struct Dongle;  // an open dongle, owned by the tuner thread
+
+inline constexpr int32_t initial_frequency = 145725000;
+inline constexpr int32_t initial_ppm_error = 48;
+inline constexpr int max_gains = 100;
+
+struct RxState {
+  explicit RxState(const Variant& v) : gain(v.gain) {}
+
+  std::atomic<int32_t> frequency{initial_frequency};  // Hz, printed unsigned
+  std::atomic<int32_t> out_device{-1};                 // wave-output id, -1 = default
+  std::atomic<int32_t> ppm_error{initial_ppm_error};
+  std::atomic<int32_t> dev_index{0};
+  std::atomic<int32_t> gain;                           // dB, read once by the tuner thread
+  std::atomic<int32_t> tuner_gain_mode{1};             // 0, 1 or 2
+  std::atomic<int32_t> agc_mode{0};                    // 0 or 1
+  int32_t gains[max_gains] = {};                       // tenths of a dB; tuner thread only
+  std::atomic<int32_t> gain_count{0};
+  std::atomic<int32_t> gain_index{0};
+  std::atomic<Dongle*> device{nullptr};
+  std::atomic<uint8_t> running{1};
+  std::atomic<int32_t> stream_stop{0};
+  std::atomic<int32_t> display_on{0};
+  std::atomic<uint8_t> display_run{0};
+  std::atomic<int32_t> spectrum_debug{0};
+  std::atomic<int32_t> top_flag{0};
+};
+
+// Frequency steps wrap as 32-bit integers; done in unsigned arithmetic so that the
+// wrap is defined.
+inline int32_t frequency_step(int32_t frequency, int32_t step) {
+  return static_cast<int32_t>(static_cast<uint32_t>(frequency) + static_cast<uint32_t>(step));
+}

@@ -1,0 +1,69 @@
+#include "platform/audio_devices.h"
+
+#include <alsa/asoundlib.h>
+#include <jack/jack.h>
+#include <mutex>
+#include <portaudio.h>
+
+namespace {
+
+void quiet_alsa(const char*, int, const char*, int, const char*, ...) {}
+void quiet_jack(const char*) {}
+
+bool start_once() {
+  // ALSA and JACK print to stderr when a card or server is missing; these hooks are
+  // theirs, so the receiver's own stderr stays open.
+  snd_lib_error_set_handler(quiet_alsa);
+  jack_set_error_function(quiet_jack);
+  jack_set_info_function(quiet_jack);
+  return Pa_Initialize() == paNoError;
+}
+
+// The index-th PortAudio device that has channels in the wanted direction.
+int portaudio_index(int id, bool output) {
+  if (!audio_system_start()) return paNoDevice;
+  if (id == -1) return output ? Pa_GetDefaultOutputDevice() : Pa_GetDefaultInputDevice();
+  if (id < 0) return paNoDevice;
+  int count = Pa_GetDeviceCount();
+  int seen = 0;
+  for (int i = 0; i < count; ++i) {
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+    if (!info) continue;
+    int channels = output ? info->maxOutputChannels : info->maxInputChannels;
+    if (channels > 0 && seen++ == id) return i;
+  }
+  return paNoDevice;
+}
+
+int direction_count(bool output) {
+  if (!audio_system_start()) return 0;
+  int count = Pa_GetDeviceCount();
+  int n = 0;
+  for (int i = 0; i < count; ++i) {
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+    if (info && (output ? info->maxOutputChannels : info->maxInputChannels) > 0) ++n;
+  }
+  return n;
+}
+
+std::string device_name(int portaudio_device) {
+  if (portaudio_device < 0) return "";
+  const PaDeviceInfo* info = Pa_GetDeviceInfo(portaudio_device);
+  return info && info->name ? info->name : "";
+}
+
+}  // namespace
+
+bool audio_system_start() {
+  static std::once_flag once;
+  static bool started = false;
+  std::call_once(once, [] { started = start_once(); });
+  return started;
+}
+
+int wave_out_count() { return direction_count(true); }
+int wave_in_count() { return direction_count(false); }
+std::string wave_out_name(int id) { return device_name(portaudio_index(id, true)); }
+std::string wave_in_name(int id) { return device_name(portaudio_index(id, false)); }
+int wave_out_portaudio_index(int id) { return portaudio_index(id, true); }
+int wave_in_portaudio_index(int id) { return portaudio_index(id, false); }

@@ -1,0 +1,36 @@
+// Turns the bytes a terminal sends for key presses into virtual-key codes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Virtual-key codes of the keys the receiver knows.
+enum VirtualKey : int {
+  vk_escape = 0x1B,
+  vk_prior = 0x21,  // PgUp
+  vk_next = 0x22,   // PgDn
+  vk_end = 0x23,
+  vk_home = 0x24,
+  vk_left = 0x25,
+  vk_up = 0x26,
+  vk_right = 0x27,
+  vk_down = 0x28,
+};
+
+// How long a lone ESC byte waits for a following byte before it counts as the Esc key.
+inline constexpr int lone_escape_ms = 50;
+
+struct KeyDecoder {
+  enum class State { ground, escape, csi, ss3, paste, paste_escape, paste_csi };
+  State state = State::ground;
+  std::vector<uint8_t> params;  // parameter bytes of the CSI sequence being read
+};
+
+// Feeds one byte; appends the codes of completed keys to keys.
+void key_decoder_feed(KeyDecoder& decoder, uint8_t byte, std::vector<int>& keys);
+
+// True while a lone ESC is waiting to be told apart from the start of a sequence.
+bool key_decoder_waiting(const KeyDecoder& decoder);
+
+// Called when lone_escape_ms passed without a byte: a waiting ESC becomes the Esc key.
+void key_decoder_timeout(KeyDecoder& decoder, std::vector<int>& keys);
