@@ -1,5 +1,6 @@
 #include "platform/charset.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 #include <langinfo.h>
@@ -27,11 +28,16 @@ size_t utf8_length(unsigned char b) {
   return 1;
 }
 
-// Cuts text at the last whole UTF-8 character that fits in limit bytes.
+// Cuts text after the last whole UTF-8 character that fits in limit bytes; a
+// character already cut by an earlier truncation is dropped too.
 std::string cut_utf8(const std::string& text, size_t limit) {
-  if (text.size() <= limit) return text;
-  size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  size_t end = std::min(text.size(), limit);
+  size_t start = end;
+  while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) --start;
+  if (start > 0) {
+    unsigned char lead = static_cast<unsigned char>(text[start - 1]);
+    if (lead >= 0xC0 && utf8_length(lead) > end - (start - 1)) end = start - 1;
+  }
   return text.substr(0, end);
 }
 
@@ -52,7 +58,7 @@ std::string convert_from_utf8(const std::string& text, const std::string& charse
   while (in_left > 0 && out.size() < limit) {
     // One character at a time, so that output can be cut at a character boundary.
     size_t char_len = utf8_length(static_cast<unsigned char>(*in));
-    if (char_len > in_left) char_len = in_left;
+    if (char_len > in_left) break;  // a character cut by an earlier truncation
     char* in_ptr = const_cast<char*>(in);
     size_t in_char = char_len;
     char* out_ptr = buffer;

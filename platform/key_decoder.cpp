@@ -80,6 +80,10 @@ void key_decoder_feed(KeyDecoder& d, uint8_t byte, std::vector<int>& keys) {
         d.params.clear();
       } else if (byte == 'O') {
         d.state = State::ss3;
+      } else if (byte == 'P' || byte == ']' || byte == '_' || byte == '^' || byte == 'X') {
+        // Terminal replies (device control, OS command, application program strings)
+        // run to a string terminator; none of their bytes are keys.
+        d.state = State::string;
       } else if (byte == 0x1B) {
         keys.push_back(vk_escape);  // Esc pressed twice: the first one counts, the second waits
       } else {
@@ -100,6 +104,13 @@ void key_decoder_feed(KeyDecoder& d, uint8_t byte, std::vector<int>& keys) {
       d.state = State::ground;
       if (int key = cursor_key(byte)) keys.push_back(key);
       return;
+    case State::string:
+      if (byte == 0x07) d.state = State::ground;  // BEL ends an OS command string too
+      else if (byte == 0x1B) d.state = State::string_escape;
+      return;
+    case State::string_escape:
+      d.state = byte == '\\' ? State::ground : State::string;
+      return;
     case State::paste:
       if (byte == 0x1B) d.state = State::paste_escape;
       return;
@@ -107,7 +118,7 @@ void key_decoder_feed(KeyDecoder& d, uint8_t byte, std::vector<int>& keys) {
       if (byte == '[') {
         d.state = State::paste_csi;
         d.params.clear();
-      } else {
+      } else if (byte != 0x1B) {
         d.state = State::paste;
       }
       return;

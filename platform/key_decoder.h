@@ -21,7 +21,7 @@ enum VirtualKey : int {
 inline constexpr int lone_escape_ms = 50;
 
 struct KeyDecoder {
-  enum class State { ground, escape, csi, ss3, paste, paste_escape, paste_csi };
+  enum class State { ground, escape, csi, ss3, string, string_escape, paste, paste_escape, paste_csi };
   State state = State::ground;
   std::vector<uint8_t> params;  // parameter bytes of the CSI sequence being read
 };

@@ -1,0 +1,94 @@
+#include "control/key_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "control/receiver.h"
+#include "platform/key_decoder.h"
+#include "tests/control/console_capture.h"
+
+namespace {
+
+struct Keys : ::testing::Test {
+  std::unique_ptr<Receiver> receiver = std::make_unique<Receiver>(rxiq12_variant);
+  RxState& s = receiver->state;
+  bool press(int key) { return key_command(*receiver, key); }
+};
+
+Dongle* some_device() { return reinterpret_cast<Dongle*>(uintptr_t{0x1000}); }
+
+}  // namespace
+
+TEST_F(Keys, EscapeEndsTheLoopOtherKeysDoNot) {
+  EXPECT_FALSE(press(vk_escape));
+  for (int key : {int(vk_prior), int(vk_next), int(vk_up), int(vk_down), int('M'), int('N'), int('X'), 0}) {
+    EXPECT_TRUE(press(key));
+  }
+}
+
+TEST_F(Keys, RetuneOnlyWhileADongleIsOpenWithWraparound) {
+  press(vk_left);
+  press(vk_right);
+  press(vk_right);
+  EXPECT_EQ(s.frequency.load(), 145725000);
+  s.device.store(some_device());
+  press(vk_right);
+  press(vk_right);
+  press(vk_right);
+  EXPECT_EQ(s.frequency.load(), 145725150);
+  press(vk_left);
+  EXPECT_EQ(s.frequency.load(), 145725100);
+  s.frequency.store(10);
+  press(vk_left);
+  EXPECT_EQ(s.frequency.load(), -40);
+  s.frequency.store(INT32_MAX);
+  press(vk_right);
+  EXPECT_EQ(s.frequency.load(), INT32_MIN + 49);
+  // Up and Down are ignored.
+  press(vk_up);
+  press(vk_down);
+  EXPECT_EQ(s.frequency.load(), INT32_MIN + 49);
+}
+
+TEST_F(Keys, GainIndexStaysWithinTheList) {
+  press(vk_home);  // no gain list yet
+  EXPECT_EQ(s.gain_index.load(), 0);
+  s.gain_count.store(3);
+  press(vk_end);
+  EXPECT_EQ(s.gain_index.load(), 0);
+  press(vk_home);
+  press(vk_home);
+  press(vk_home);
+  EXPECT_EQ(s.gain_index.load(), 2);
+  press(vk_end);
+  EXPECT_EQ(s.gain_index.load(), 1);
+}
+
+TEST_F(Keys, ModesCycleAndToggle) {
+  int modes[4];
+  for (int& m : modes) {
+    press('N');
+    m = s.tuner_gain_mode.load();
+  }
+  EXPECT_EQ(modes[0], 2);
+  EXPECT_EQ(modes[1], 0);
+  EXPECT_EQ(modes[2], 1);  // three presses return to the start
+  EXPECT_EQ(modes[3], 2);
+  press('M');
+  EXPECT_EQ(s.agc_mode.load(), 1);
+  press('M');
+  EXPECT_EQ(s.agc_mode.load(), 0);
+  press(vk_prior);
+  EXPECT_EQ(s.spectrum_debug.load(), 1);
+  press(vk_next);
+  EXPECT_EQ(s.spectrum_debug.load(), 0);
+}
+
+TEST_F(Keys, TopFlagIsEchoed) {
+  ConsoleCapture capture;
+  press('T');
+  press('T');
+  EXPECT_EQ(capture.text(), "\nTop 1      \n\nTop 0      \n");
+  EXPECT_EQ(s.top_flag.load(), 0);
+}

@@ -1,0 +1,97 @@
+#include "platform/key_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Feeds the bytes in the given pieces (each piece one read), then lets the lone-Esc
+// wait run out once; returns every key decoded.
+std::vector<int> decode(const std::vector<std::string>& pieces) {
+  KeyDecoder decoder;
+  std::vector<int> keys;
+  for (const std::string& piece : pieces) {
+    for (char c : piece) key_decoder_feed(decoder, static_cast<uint8_t>(c), keys);
+  }
+  key_decoder_timeout(decoder, keys);
+  return keys;
+}
+
+std::vector<int> decode(const std::string& bytes) { return decode(std::vector<std::string>{bytes}); }
+
+}  // namespace
+
+TEST(KeyDecoder, CursorAndEditingKeysInEveryForm) {
+  struct Case {
+    const char* bytes;
+    int key;
+  } cases[] = {
+      {"\x1b[D", vk_left},   {"\x1bOD", vk_left},   {"\x1b[C", vk_right},  {"\x1bOC", vk_right},
+      {"\x1b[A", vk_up},     {"\x1bOA", vk_up},     {"\x1b[B", vk_down},   {"\x1bOB", vk_down},
+      {"\x1b[5~", vk_prior}, {"\x1b[6~", vk_next},  {"\x1b[H", vk_home},   {"\x1bOH", vk_home},
+      {"\x1b[1~", vk_home},  {"\x1b[7~", vk_home},  {"\x1b[F", vk_end},    {"\x1bOF", vk_end},
+      {"\x1b[4~", vk_end},   {"\x1b[8~", vk_end},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(decode(c.bytes), std::vector<int>{c.key}) << "sequence " << c.bytes + 1;
+  }
+}
+
+TEST(KeyDecoder, LettersInEitherCaseAndOtherBytes) {
+  EXPECT_EQ(decode("mMnNtTvV"), (std::vector<int>{'M', 'M', 'N', 'N', 'T', 'T', 'V', 'V'}));
+  // Control bytes and punctuation are no keys of the receiver.
+  EXPECT_EQ(decode("\r\n\t !~"), std::vector<int>{});
+}
+
+TEST(KeyDecoder, LoneEscapeCountsOnlyAfterTheWait) {
+  KeyDecoder decoder;
+  std::vector<int> keys;
+  key_decoder_feed(decoder, 0x1b, keys);
+  EXPECT_TRUE(keys.empty());
+  EXPECT_TRUE(key_decoder_waiting(decoder));
+  key_decoder_timeout(decoder, keys);
+  EXPECT_EQ(keys, std::vector<int>{vk_escape});
+  EXPECT_FALSE(key_decoder_waiting(decoder));
+  // A timeout with nothing pending adds nothing.
+  key_decoder_timeout(decoder, keys);
+  EXPECT_EQ(keys.size(), 1u);
+  // Esc pressed twice in a row: both count.
+  EXPECT_EQ(decode("\x1b\x1b"), (std::vector<int>{vk_escape, vk_escape}));
+}
+
+TEST(KeyDecoder, UnknownSequencesAreConsumedWholeNeverAsEscapeAndLetters) {
+  const char* ignored[] = {
+      "\x1b[1;5C",        // Ctrl+Right
+      "\x1b[15~",         // F5
+      "\x1b[2~",          // Insert
+      "\x1bOP",           // F1
+      "\x1b[I",           // focus in
+      "\x1b[O",           // focus out
+      "\x1b[?62;4c",      // a device-attributes reply
+      "\x1bm",            // Alt+M
+      "\x1b_Gi=31;OK\x1b\\",  // a graphics reply with letters inside
+      "\x1bP1$r0m\x1b\\",  // a device control reply
+      "\x1b]11;rgb:0/0/0\x07",  // an OS command reply ended by BEL
+  };
+  for (const char* bytes : ignored) {
+    EXPECT_EQ(decode(std::string(bytes) + "t"), std::vector<int>{'T'}) << "sequence " << bytes + 1;
+  }
+}
+
+TEST(KeyDecoder, PastedTextIsNotKeystrokes) {
+  EXPECT_EQ(decode("\x1b[200~vMN\x1b[D\x1b\x1b[201~t"), std::vector<int>{'T'});
+}
+
+TEST(KeyDecoder, SequencesSplitAcrossReadsDecodeTheSame) {
+  const std::string all = "\x1b[5~v\x1bOH\x1b[1;5Cn\x1b[D";
+  const std::vector<int> whole = decode(all);
+  ASSERT_EQ(whole, (std::vector<int>{vk_prior, 'V', vk_home, 'N', vk_left}));
+  for (size_t cut = 1; cut < all.size(); ++cut) {
+    EXPECT_EQ(decode({all.substr(0, cut), all.substr(cut)}), whole) << "cut at " << cut;
+  }
+  std::vector<std::string> bytewise;
+  for (char c : all) bytewise.emplace_back(1, c);
+  EXPECT_EQ(decode(bytewise), whole);
+}
