@@ -1,0 +1,97 @@
+// dsp_thread: drains the SampleRing, converts bytes to complex floats, takes spectrum
+// snapshots, runs the channel filter, scales blocks of filter outputs to 16-bit PCM with
+// the level control (Usilitel) and hands each packed block to a sink.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "control/rx_state.h"
+#include "dsp/fir_filter.h"
+#include "dsp/spectrum_buffer.h"
+
+struct SampleRing;
+
+inline constexpr int block_frames = 5120;                  // stereo frames per PCM block
+inline constexpr int block_bytes = block_frames * 2 * 2;   // 20,480
+inline constexpr int spectrum_skip_samples = 50000;        // input samples skipped after a transform
+inline constexpr int max_pcm = 32767;                      // -32,768 is never produced
+inline constexpr float initial_delitel = 128.0f;
+inline constexpr float initial_usilitel = 430000.0f;
+inline constexpr int dsp_idle_ms = 10;
+
+// Where finished PCM blocks go: the receiver points it at audio_write(slots, 0, data, length);
+// rxiq-dsp points it at standard output. The result is not examined.
+struct BlockSink {
+  int (*write)(void* context, const void* data, int length);
+  void* context;
+};
+
+// The DSP thread's own state; only the DSP thread touches it, except `overruns`.
+struct DspState {
+  float Delitel = initial_delitel;    // divisor of the byte conversion; never changes
+  float Usilitel = initial_usilitel;  // output gain; falls to avoid clipping, recovers 1 per block
+  float sample_table[256] = {};       // value of each sample byte
+  float out_i[block_frames] = {};     // filter outputs of the block being collected
+  float out_q[block_frames] = {};
+  int32_t out_count = 0;
+  int16_t pcm_block[block_frames * 2] = {};  // I of frame k at 2k, Q at 2k+1
+  float capture_re[spectrum_size] = {};      // spectrum snapshot, transformed in place
+  float capture_im[spectrum_size] = {};
+  int32_t spectrum_pos = 0;   // next snapshot index while capturing
+  int32_t spectrum_skip = 0;  // 0 while capturing; 1..50,000 while skipping
+  float slot_samples[65536] = {};  // converted I/Q pairs of the slot being processed
+  uint64_t next_store = 0;         // number of the ring store the reader expects next
+  std::atomic<uint64_t> overruns{0};  // blocks lost to a lapping writer (never read, or torn)
+};
+
+// Everything the signal chain writes to, without the ring: shared by the thread and by
+// the rxiq-dsp tool so both run the same code.
+struct DspChain {
+  const RxState& state;
+  FirFilter& filter;
+  DspState& dsp;
+  SpectrumBuffer& spectrum;
+  BlockSink sink;
+};
+
+struct DspLinks {
+  RxState& state;
+  SampleRing& ring;
+  FirFilter& filter;
+  DspState& dsp;
+  SpectrumBuffer& spectrum;
+  BlockSink sink;
+  // Called when the ring is empty; null sleeps 10 ms. Tests drive the thread through it.
+  void (*idle)(void* context) = nullptr;
+  void* idle_context = nullptr;
+};
+
+// The thread body; the tuner thread runs it on a std::thread. Ends when running is
+// cleared or stream_stop is set, then sets stream_stop to 10 and returns 0.
+int dsp_thread(DspLinks links);
+
+// Fills sample_table from Delitel: entry v is (v - 127) / Delitel.
+void dsp_build_table(DspState& dsp);
+
+// Processes `pairs` converted complex samples (I, Q interleaved): spectrum tap, filter,
+// and a block to the sink at every 5,120 outputs. Tests `running` before each sample and
+// stops at the first clear one. Returns the number of samples processed.
+int32_t dsp_process_samples(const DspChain& chain, const float* iq, int32_t pairs);
+
+// Converts raw unsigned bytes (I, Q, I, Q, ...) through sample_table and processes them;
+// an odd trailing byte is ignored. Returns the number of samples processed.
+int32_t dsp_process_bytes(const DspChain& chain, const uint8_t* bytes, int32_t count);
+
+// Reader side of the ring for one slot, `ring_read`: converts it, counts lost blocks,
+// processes it unless torn. Does not advance ring_read.
+void dsp_consume_slot(const DspLinks& links);
+
+// Level control and packing of the collected block into pcm_block; updates Usilitel as
+// it stands before the recovery step. The fast form gives bit-identical results to the
+// stepwise reference.
+void dsp_scale_block(DspState& dsp);
+void dsp_scale_block_reference(DspState& dsp);
+
+// Produces one block: scale, hand to the sink, then recover the gain by one unit.
+void dsp_produce_block(const DspChain& chain);
