@@ -1,0 +1,197 @@
+#include "dsp/dsp_thread.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+#include "dsp/fft.h"
+#include "platform/console_out.h"
+#include "tuner/sample_ring.h"
+
+namespace {
+
+constexpr double pcm_limit = 32768.0;  // a product whose magnitude reaches this truncates past 32,767
+
+bool running(const RxState& state) { return state.running.load(std::memory_order_relaxed) != 0; }
+
+// Spectrum tap: capture 1,024 samples, transform, hand over, then skip 50,000.
+void spectrum_tap(const DspChain& chain, float i_sample, float q_sample) {
+  DspState& dsp = chain.dsp;
+  if (dsp.spectrum_skip != 0) {
+    dsp.spectrum_skip += 1;
+    if (dsp.spectrum_skip > spectrum_skip_samples) dsp.spectrum_skip = 0;
+    return;
+  }
+  dsp.capture_re[dsp.spectrum_pos] = i_sample;
+  dsp.capture_im[dsp.spectrum_pos] = q_sample;
+  dsp.spectrum_pos += 1;
+  if (dsp.spectrum_pos > spectrum_size - 1) {
+    dsp.spectrum_pos = 0;
+    fft_radix2(dsp.capture_re, dsp.capture_im, spectrum_log2_size);
+    dsp.spectrum_skip = 1;
+    // The level line goes out before the display can see the new spectrum.
+    if (chain.state.spectrum_debug.load(std::memory_order_relaxed) != 0) {
+      char line[96];
+      const int length = std::snprintf(line, sizeof line, "Delitel = %.0f   Usilitel = %.0f\n",
+                                       static_cast<double>(dsp.Delitel), static_cast<double>(dsp.Usilitel));
+      if (length > 0) console_write(std::string_view(line, static_cast<size_t>(length)));
+    }
+    spectrum_publish(chain.spectrum, dsp.capture_re, dsp.capture_im);
+  }
+}
+
+// Whether gain g brings the frame (x, y) within 16 bits: the I product is kept in double,
+// the Q product is rounded to float first; both then truncate toward zero.
+bool frame_fits(double g, float x, float y) {
+  const double a = g * x;
+  const float b = static_cast<float>(g * y);
+  return std::fabs(a) < pcm_limit && std::fabs(static_cast<double>(b)) < pcm_limit;
+}
+
+void store_frame(DspState& dsp, int k, double g) {
+  const double a = g * dsp.out_i[k];
+  const float b = static_cast<float>(g * dsp.out_q[k]);
+  dsp.pcm_block[2 * k] = static_cast<int16_t>(static_cast<int32_t>(a));
+  dsp.pcm_block[2 * k + 1] = static_cast<int16_t>(static_cast<int32_t>(b));
+}
+
+// The gain the stepwise back-off settles on for one frame: g, g - 1, g - 2, ... until the
+// frame fits. Fitting is monotone in a non-negative gain (each product only grows with
+// it), so start near the boundary and settle by whole steps from there.
+double settle_gain(double g, float x, float y) {
+  if (frame_fits(g, x, y)) return g;
+  const double peak = std::fmax(std::fabs(static_cast<double>(x)), std::fabs(static_cast<double>(y)));
+  if (!(g >= 0.0) || !std::isfinite(peak) || peak == 0.0) {
+    while (!frame_fits(g, x, y)) g -= 1.0;
+    return g;
+  }
+  double steps = std::floor(g - pcm_limit / peak);
+  if (steps < 0.0) steps = 0.0;
+  if (steps > std::ceil(g)) steps = std::ceil(g);
+  double candidate = g - steps;
+  while (!frame_fits(candidate, x, y)) candidate -= 1.0;
+  while (candidate + 1.0 <= g && frame_fits(candidate + 1.0, x, y)) candidate += 1.0;
+  return candidate;
+}
+
+void sleep_idle() { std::this_thread::sleep_for(std::chrono::milliseconds(dsp_idle_ms)); }
+
+}  // namespace
+
+void dsp_build_table(DspState& dsp) {
+  for (int v = 0; v < 256; ++v) {
+    dsp.sample_table[v] = static_cast<float>((v - 127) / static_cast<double>(dsp.Delitel));
+  }
+}
+
+void dsp_scale_block_reference(DspState& dsp) {
+  double g = dsp.Usilitel;
+  for (int k = 0; k < block_frames; ++k) {
+    for (;;) {
+      const double a = g * dsp.out_i[k];
+      const float b = static_cast<float>(g * dsp.out_q[k]);
+      if (std::fabs(std::trunc(a)) > max_pcm || std::fabs(std::trunc(static_cast<double>(b))) > max_pcm) {
+        g -= 1.0;
+        continue;
+      }
+      break;
+    }
+    store_frame(dsp, k, g);
+  }
+  dsp.Usilitel = static_cast<float>(g);
+}
+
+void dsp_scale_block(DspState& dsp) {
+  double g = dsp.Usilitel;
+  for (int k = 0; k < block_frames; ++k) {
+    g = settle_gain(g, dsp.out_i[k], dsp.out_q[k]);
+    store_frame(dsp, k, g);
+  }
+  dsp.Usilitel = static_cast<float>(g);
+}
+
+void dsp_produce_block(const DspChain& chain) {
+  DspState& dsp = chain.dsp;
+  dsp_scale_block(dsp);
+  if (chain.sink.write != nullptr) chain.sink.write(chain.sink.context, dsp.pcm_block, block_bytes);
+  // Recovery happens whether or not the sink took the block; in float it stops at 2^24.
+  dsp.Usilitel = dsp.Usilitel + 1.0f;
+}
+
+int32_t dsp_process_samples(const DspChain& chain, const float* iq, int32_t pairs) {
+  DspState& dsp = chain.dsp;
+  float out[2];
+  for (int32_t n = 0; n < pairs; ++n) {
+    const float i_sample = iq[2 * n];
+    const float q_sample = iq[2 * n + 1];
+    if (!running(chain.state)) return n;
+    spectrum_tap(chain, i_sample, q_sample);
+    if (fir_push(chain.filter, i_sample, q_sample, out) == 1) {
+      dsp.out_i[dsp.out_count] = out[0];
+      dsp.out_q[dsp.out_count] = out[1];
+      dsp.out_count += 1;
+      if (dsp.out_count == block_frames) {
+        dsp_produce_block(chain);
+        dsp.out_count = 0;
+      }
+    }
+  }
+  return pairs;
+}
+
+int32_t dsp_process_bytes(const DspChain& chain, const uint8_t* bytes, int32_t count) {
+  constexpr int32_t chunk_pairs = ring_slot_pairs;
+  DspState& dsp = chain.dsp;
+  int32_t done = 0;
+  const int32_t pairs = count / 2;
+  while (done < pairs) {
+    const int32_t n = pairs - done < chunk_pairs ? pairs - done : chunk_pairs;
+    const uint8_t* from = bytes + 2 * static_cast<size_t>(done);
+    for (int32_t j = 0; j < 2 * n; ++j) dsp.slot_samples[j] = dsp.sample_table[from[j]];
+    const int32_t processed = dsp_process_samples(chain, dsp.slot_samples, n);
+    done += processed;
+    if (processed < n) break;
+  }
+  return done;
+}
+
+void dsp_consume_slot(const DspLinks& links) {
+  DspState& dsp = links.dsp;
+  const int32_t slot = links.ring.ring_read.load(std::memory_order_relaxed);
+  const RingTake take = ring_take(links.ring, slot, dsp.sample_table, dsp.slot_samples);
+  // Stores between the one expected and the one found were overwritten before they
+  // were read; a torn slot loses its block as well.
+  const int64_t gap = static_cast<int64_t>(take.store - dsp.next_store);
+  uint64_t lost = gap > 0 ? static_cast<uint64_t>(gap) : 0u;
+  if (gap >= 0) dsp.next_store = take.store + 1u;
+  if (take.torn) lost += 1u;
+  if (lost != 0) dsp.overruns.store(dsp.overruns.load(std::memory_order_relaxed) + lost, std::memory_order_relaxed);
+  if (take.torn) return;
+  const DspChain chain{links.state, links.filter, links.dsp, links.spectrum, links.sink};
+  dsp_process_samples(chain, dsp.slot_samples, take.pairs);
+}
+
+int dsp_thread(DspLinks links) {
+  RxState& state = links.state;
+  SampleRing& ring = links.ring;
+  dsp_build_table(links.dsp);
+  if (state.stream_stop.load(std::memory_order_relaxed) == 0) {
+    for (;;) {
+      if (!running(state)) break;
+      while (ring.ring_read.load(std::memory_order_relaxed) != ring.ring_write.load(std::memory_order_acquire) &&
+             running(state)) {
+        dsp_consume_slot(links);
+        ring.ring_read.store(ring_next(ring.ring_read.load(std::memory_order_relaxed)), std::memory_order_relaxed);
+      }
+      if (links.idle != nullptr) {
+        links.idle(links.idle_context);
+      } else {
+        sleep_idle();
+      }
+      if (state.stream_stop.load(std::memory_order_relaxed) != 0) break;
+    }
+  }
+  state.stream_stop.store(10, std::memory_order_relaxed);
+  return 0;
+}

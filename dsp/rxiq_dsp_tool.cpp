@@ -1,0 +1,106 @@
+// rxiq-dsp: the receiver's signal chain on recorded samples. Reads raw unsigned 8-bit
+// interleaved I/Q from standard input and writes every finished 5,120-frame block to
+// standard output as 16-bit little-endian stereo PCM (I left, Q right), byte for byte
+// what the receiver would queue for audio for the same input.
+#include <bit>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+
+#include "control/rx_state.h"
+#include "dsp/dsp_thread.h"
+#include "dsp/fir_filter.h"
+#include "dsp/spectrum_buffer.h"
+#include "variants/variant.h"
+
+static_assert(std::endian::native == std::endian::little, "PCM blocks are written in memory order");
+
+namespace {
+
+constexpr const char* usage_text =
+    "usage: rxiq-dsp [-h] < samples.u8 > audio.s16\n"
+    "Runs the receiver's signal chain on raw unsigned 8-bit interleaved I/Q samples\n"
+    "from standard input and writes 16-bit little-endian stereo PCM (I left, Q right)\n"
+    "to standard output, one 5,120-frame block at a time.\n";
+
+struct Output {
+  RxState* state;
+  int error = 0;  // errno of a failed write; EPIPE means the reader went away
+};
+
+// The chain's sink: a failed write stops the chain at its next sample.
+int write_block(void* context, const void* data, int length) {
+  Output& output = *static_cast<Output*>(context);
+  const char* bytes = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < static_cast<size_t>(length)) {
+    const ssize_t n = ::write(STDOUT_FILENO, bytes + done, static_cast<size_t>(length) - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      output.error = errno;
+      output.state->running.store(0, std::memory_order_relaxed);
+      return 0;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return 1;
+}
+
+struct Tool {
+  Tool() : state(rxiq12_variant) {}
+  RxState state;
+  FirFilter filter{};
+  DspState dsp;
+  SpectrumBuffer spectrum;
+  uint8_t input[65536 + 1];
+};
+
+int fail(const char* what, int error) {
+  std::fprintf(stderr, "rxiq-dsp: %s: %s\n", what, std::strerror(error));
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int a = 1; a < argc; ++a) {
+    if (std::strcmp(argv[a], "-h") == 0 || std::strcmp(argv[a], "--help") == 0) {
+      std::fputs(usage_text, stdout);
+      return 0;
+    }
+    std::fprintf(stderr, "rxiq-dsp: unknown argument '%s'\n", argv[a]);
+    std::fputs(usage_text, stderr);
+    return 2;
+  }
+  // A closed pipe must show up as EPIPE from write, not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  auto tool = std::make_unique<Tool>();
+  fir_init_channel(tool->filter, rxiq12_variant);
+  dsp_build_table(tool->dsp);
+  Output output{&tool->state};
+  const DspChain chain{tool->state, tool->filter, tool->dsp, tool->spectrum, BlockSink{write_block, &output}};
+
+  // A read may end mid-pair; the odd byte waits at the front for its partner.
+  size_t held = 0;
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, tool->input + held, sizeof tool->input - 1 - held);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail("error reading standard input", errno);
+    }
+    if (n == 0) break;
+    const size_t have = held + static_cast<size_t>(n);
+    const size_t even = have & ~static_cast<size_t>(1);
+    dsp_process_bytes(chain, tool->input, static_cast<int32_t>(even));
+    if (output.error != 0) break;
+    held = have - even;
+    if (held != 0) tool->input[0] = tool->input[even];
+  }
+  if (output.error == EPIPE) return 0;
+  if (output.error != 0) return fail("error writing standard output", output.error);
+  return 0;
+}
