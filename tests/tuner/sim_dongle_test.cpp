@@ -1,0 +1,253 @@
+#include "tuner/sim_dongle.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t rate12 = 1200000;
+constexpr uint32_t default_tuning = 145725000;
+
+DongleChoice sim_choice(SimFailure failure = SimFailure::none, int64_t read = 0) {
+  DongleChoice c;
+  c.kind = DongleKind::sim;
+  c.failure = failure;
+  c.failure_read = read;
+  return c;
+}
+
+// An unpaced simulator set up as the receiver sets it up: highest gain, tuned, corrected.
+struct Configured {
+  SimDongle sim{sim_choice(), false};
+  Dongle* dev = nullptr;
+
+  explicit Configured(uint32_t frequency = default_tuning, int ppm = 48) {
+    EXPECT_EQ(sim.open(&dev, 0), 0);
+    sim.set_tuner_gain_mode(dev, 1);
+    sim.set_tuner_gain(dev, 496);
+    sim.set_center_freq(dev, frequency);
+    sim.set_sample_rate(dev, rate12);
+    sim.set_freq_correction(dev, ppm);
+  }
+
+  std::vector<uint8_t> read(int samples) {
+    std::vector<uint8_t> bytes(static_cast<size_t>(samples) * 2);
+    int n = 0;
+    EXPECT_EQ(sim.read_sync(dev, bytes.data(), static_cast<int>(bytes.size()), &n), 0);
+    EXPECT_EQ(n, static_cast<int>(bytes.size()));
+    return bytes;
+  }
+};
+
+// Amplitude, in byte steps, of the complex exponential at `frequency` in interleaved
+// unsigned I/Q bytes with the zero point at 127.5: a direct DFT at one frequency.
+double amplitude_at(const std::vector<uint8_t>& bytes, double frequency, double rate = rate12) {
+  const size_t n = bytes.size() / 2;
+  std::complex<double> sum = 0;
+  for (size_t k = 0; k < n; ++k) {
+    std::complex<double> sample(bytes[2 * k] - 127.5, bytes[2 * k + 1] - 127.5);
+    sum += sample * std::polar(1.0, -2 * std::numbers::pi * frequency * k / rate);
+  }
+  return std::abs(sum) / static_cast<double>(n);
+}
+
+constexpr int window = 24000;  // 50 Hz resolution at 1.2 MHz: 150 Hz is three bins
+
+}  // namespace
+
+TEST(SimDongle, PresentsOneDeviceAndItsSettings) {
+  SimDongle sim(sim_choice(), false);
+  EXPECT_EQ(sim.get_device_count(), 1u);
+  EXPECT_STREQ(sim.get_device_name(0), "Simulated RTL2832U");
+  EXPECT_STREQ(sim.get_device_name(1), "");
+  char m[usb_string_size], p[usb_string_size], s[usb_string_size];
+  ASSERT_EQ(sim.get_device_usb_strings(0, m, p, s), 0);
+  EXPECT_STREQ(m, "rxiq");
+  EXPECT_STREQ(p, "Simulated RTL2832U");
+  EXPECT_STREQ(s, "00000001");
+
+  Dongle* dev = nullptr;
+  EXPECT_LT(sim.open(&dev, 1), 0);
+  EXPECT_EQ(dev, nullptr);
+  ASSERT_EQ(sim.open(&dev, 0), 0);
+  ASSERT_NE(dev, nullptr);
+  EXPECT_LT(sim.open(&dev, 0), 0) << "one device, already open";
+
+  int gains[40] = {};
+  ASSERT_EQ(sim.get_tuner_gains(dev, nullptr), 29);
+  ASSERT_EQ(sim.get_tuner_gains(dev, gains), 29);
+  EXPECT_EQ(gains[0], 0);
+  EXPECT_EQ(gains[28], 496);
+  EXPECT_EQ(gains[29], 0) << "nothing written past the list";
+
+  // Requests snap to the nearest listed gain.
+  sim.set_tuner_gain(dev, 12000000);
+  EXPECT_EQ(sim.get_tuner_gain(dev), 496);
+  sim.set_tuner_gain(dev, 300);
+  EXPECT_EQ(sim.get_tuner_gain(dev), 297);
+  sim.set_tuner_gain(dev, -50);
+  EXPECT_EQ(sim.get_tuner_gain(dev), 0);
+  EXPECT_EQ(sim.get_offset_tuning(dev), 0);
+
+  EXPECT_EQ(sim.set_center_freq(dev, 24000000), 0);
+  EXPECT_EQ(sim.set_center_freq(dev, 1766000000), 0);
+  EXPECT_LT(sim.set_center_freq(dev, 23999999), 0);
+  EXPECT_LT(sim.set_center_freq(dev, 1766000001), 0);
+  EXPECT_EQ(sim.center_freq, 1766000000u) << "a refused frequency changes nothing";
+
+  for (uint32_t ok : {225001u, 300000u, 900001u, 1200000u, 2400000u, 3200000u}) {
+    EXPECT_EQ(sim.set_sample_rate(dev, ok), 0) << ok;
+  }
+  for (uint32_t bad : {225000u, 300001u, 900000u, 3200001u, 0u}) {
+    EXPECT_LT(sim.set_sample_rate(dev, bad), 0) << bad;
+  }
+
+  sim.set_freq_correction(dev, -17);
+  EXPECT_EQ(sim.get_freq_correction(dev), -17);
+
+  EXPECT_EQ(sim.close(dev), 0);
+  EXPECT_LT(sim.close(dev), 0) << "a closed handle is refused";
+  EXPECT_LT(sim.set_center_freq(dev, default_tuning), 0);
+}
+
+TEST(SimDongle, FailureModes) {
+  SimDongle none(sim_choice(SimFailure::no_device), false);
+  EXPECT_EQ(none.get_device_count(), 0u);
+  EXPECT_STREQ(none.get_device_name(0), "");
+  Dongle* dev = nullptr;
+  EXPECT_LT(none.open(&dev, 0), 0);
+
+  SimDongle no_open(sim_choice(SimFailure::fail_open), false);
+  EXPECT_EQ(no_open.get_device_count(), 1u);
+  EXPECT_LT(no_open.open(&dev, 0), 0);
+  EXPECT_EQ(dev, nullptr);
+
+  SimDongle no_freq(sim_choice(SimFailure::fail_freq), false);
+  ASSERT_EQ(no_freq.open(&dev, 0), 0);
+  EXPECT_LT(no_freq.set_center_freq(dev, default_tuning), 0);
+  EXPECT_EQ(no_freq.set_sample_rate(dev, rate12), 0);
+
+  SimDongle no_rate(sim_choice(SimFailure::fail_rate), false);
+  ASSERT_EQ(no_rate.open(&dev, 0), 0);
+  EXPECT_EQ(no_rate.set_center_freq(dev, default_tuning), 0);
+  EXPECT_LT(no_rate.set_sample_rate(dev, rate12), 0);
+
+  std::vector<uint8_t> block(4096, 7);
+  int n = -1;
+  SimDongle bad_reads(sim_choice(SimFailure::fail_read, 3), false);
+  ASSERT_EQ(bad_reads.open(&dev, 0), 0);
+  EXPECT_EQ(bad_reads.read_sync(dev, block.data(), 4096, &n), 0);
+  EXPECT_EQ(bad_reads.read_sync(dev, block.data(), 4096, &n), 0);
+  EXPECT_EQ(n, 4096);
+  EXPECT_LT(bad_reads.read_sync(dev, block.data(), 4096, &n), 0);
+  EXPECT_NE(bad_reads.read_sync(dev, block.data(), 4096, &n), dongle_gone_result)
+      << "a failing read is not an unplug";
+  EXPECT_EQ(n, 0);
+
+  SimDongle unplugged(sim_choice(SimFailure::unplug, 2), false);
+  ASSERT_EQ(unplugged.open(&dev, 0), 0);
+  EXPECT_EQ(unplugged.read_sync(dev, block.data(), 4096, &n), 0);
+  EXPECT_EQ(unplugged.read_sync(dev, block.data(), 4096, &n), dongle_gone_result);
+  EXPECT_EQ(unplugged.read_sync(dev, block.data(), 4096, &n), dongle_gone_result);
+  EXPECT_EQ(unplugged.reads, 3);
+  EXPECT_EQ(unplugged.close(dev), 0) << "the handle of a gone dongle is still released";
+}
+
+TEST(SimDongle, CarrierSitsAtItsTrueOffsetAndMovesWithTuningAndCorrection) {
+  Configured c;
+  std::vector<uint8_t> bytes = c.read(window);
+
+  // The 145,735,000 Hz carrier is 10 kHz above the default tuning, I leading Q: all of
+  // it at +10 kHz and none at -10 kHz.
+  EXPECT_NEAR(amplitude_at(bytes, 10000), sim_carrier_amplitude, 2.0);
+  EXPECT_LT(amplitude_at(bytes, -10000), 1.0);
+  EXPECT_NEAR(amplitude_at(bytes, -225000), sim_second_carrier_amplitude, 1.0);
+  EXPECT_LT(amplitude_at(bytes, 5000), 1.0) << "noise stays well below the carriers";
+  // FM with 3 kHz deviation by a 1 kHz tone: lines at 1 kHz spacing, weighted by the
+  // Bessel functions of index 3.
+  for (int line : {-2, -1, 0, 1, 2, 3}) {
+    double expected = sim_fm_amplitude * std::fabs(std::cyl_bessel_j(std::abs(line), 3.0));
+    EXPECT_NEAR(amplitude_at(bytes, 275000 + 1000 * line), expected, 1.0) << line;
+  }
+
+  // The zero point is 127.5: over many samples the bytes average to it.
+  double sum = 0;
+  for (size_t k = 0; k < bytes.size(); k += 2) sum += bytes[k];
+  EXPECT_NEAR(sum / window, 127.5, 0.2);
+
+  // Retuning 150 Hz up moves the carrier 150 Hz down.
+  c.sim.set_center_freq(c.dev, default_tuning + 150);
+  bytes = c.read(window);
+  EXPECT_NEAR(amplitude_at(bytes, 9850), sim_carrier_amplitude, 2.0);
+  EXPECT_LT(amplitude_at(bytes, 10000), 1.0);
+
+  // Without the correction the 48 ppm crystal error shows: 145,725,150 x 48e-6 Hz lower.
+  c.sim.set_freq_correction(c.dev, 0);
+  bytes = c.read(window);
+  double shifted = 9850 - (default_tuning + 150) * 48e-6;
+  EXPECT_NEAR(amplitude_at(bytes, shifted), sim_carrier_amplitude, 2.0);
+  EXPECT_LT(amplitude_at(bytes, 9850), 1.0);
+
+  // A carrier beyond half the sample rate from the tuning is not seen.
+  c.sim.set_freq_correction(c.dev, 48);
+  c.sim.set_center_freq(c.dev, 146500000);
+  bytes = c.read(window);
+  EXPECT_LT(amplitude_at(bytes, -765000), 1.0);
+  EXPECT_NEAR(amplitude_at(bytes, -500000 + 1000), sim_fm_amplitude * 0.3391, 1.0);
+}
+
+TEST(SimDongle, AmplitudesFollowTheGainAndTheTableLoopsWithoutASeam) {
+  Configured c;
+  // Reads that cross the end of the 0.2 s table must continue the carrier in phase.
+  const int table_samples = rate12 / 5;
+  c.read(table_samples - window / 2);
+  std::vector<uint8_t> bytes = c.read(window);
+  EXPECT_NEAR(amplitude_at(bytes, 10000), sim_carrier_amplitude, 2.0);
+
+  auto carrier_after = [&](auto change) {
+    change();
+    return amplitude_at(c.read(window), 10000);
+  };
+  // Automatic tuner gain acts as 29.7 dB: 19.9 dB below the top gain.
+  double automatic = carrier_after([&] { c.sim.set_tuner_gain_mode(c.dev, 0); });
+  EXPECT_NEAR(automatic, sim_carrier_amplitude * std::pow(10.0, -19.9 / 20), 0.5);
+  // The AGC adds 6 dB.
+  double with_agc = carrier_after([&] { c.sim.set_agc_mode(c.dev, 1); });
+  EXPECT_NEAR(with_agc / automatic, std::pow(10.0, 6.0 / 20), 0.05);
+  // Manual gain modes 1 and 2 use the chosen gain again.
+  double manual = carrier_after([&] {
+    c.sim.set_agc_mode(c.dev, 0);
+    c.sim.set_tuner_gain_mode(c.dev, 2);
+    c.sim.set_tuner_gain(c.dev, 445);
+  });
+  EXPECT_NEAR(manual, sim_carrier_amplitude * std::pow(10.0, -5.1 / 20), 1.0);
+  // At the top gain with the AGC on the strongest carrier clips, staying within 0..255.
+  c.sim.set_tuner_gain(c.dev, 496);
+  c.sim.set_agc_mode(c.dev, 1);
+  bytes = c.read(window);
+  int low = 255, high = 0;
+  for (uint8_t b : bytes) {
+    low = std::min<int>(low, b);
+    high = std::max<int>(high, b);
+  }
+  EXPECT_EQ(low, 0);
+  EXPECT_EQ(high, 255);
+}
+
+TEST(SimDongle, PacedReadsNeverRunAheadOfTheSampleRate) {
+  SimDongle sim(sim_choice(), true);
+  Dongle* dev = nullptr;
+  ASSERT_EQ(sim.open(&dev, 0), 0);
+  ASSERT_EQ(sim.set_sample_rate(dev, 3200000), 0);
+  std::vector<uint8_t> block(65536);
+  int n = 0;
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(sim.read_sync(dev, block.data(), 65536, &n), 0);
+  // Three blocks of 32,768 samples at 3.2 MHz arrive no sooner than 30.72 ms.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(30720));
+}

@@ -1,0 +1,73 @@
+#include "tuner/dongle.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "control/print_console.h"
+#include "tuner/rtlsdr_dongle.h"
+#include "tuner/sim_dongle.h"
+
+namespace {
+
+// A read number after "=": decimal digits only, from 1 up.
+bool parse_read_number(const char* text, int64_t& number) {
+  if (*text == '\0' || std::strlen(text) > 18) return false;
+  int64_t value = 0;
+  for (const char* c = text; *c; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    value = value * 10 + (*c - '0');
+  }
+  if (value < 1) return false;
+  number = value;
+  return true;
+}
+
+}  // namespace
+
+bool parse_dongle_choice(const char* text, DongleChoice& choice) {
+  choice = DongleChoice{};
+  if (text == nullptr || *text == '\0') return true;
+  struct Plain {
+    const char* name;
+    SimFailure failure;
+  };
+  static const Plain plain[] = {{"sim", SimFailure::none},
+                                {"sim:none", SimFailure::no_device},
+                                {"sim:fail-open", SimFailure::fail_open},
+                                {"sim:fail-freq", SimFailure::fail_freq},
+                                {"sim:fail-rate", SimFailure::fail_rate}};
+  for (const Plain& p : plain) {
+    if (std::strcmp(text, p.name) == 0) {
+      choice.kind = DongleKind::sim;
+      choice.failure = p.failure;
+      return true;
+    }
+  }
+  struct Numbered {
+    const char* prefix;
+    SimFailure failure;
+  };
+  static const Numbered numbered[] = {{"sim:fail-read=", SimFailure::fail_read},
+                                      {"sim:unplug=", SimFailure::unplug}};
+  for (const Numbered& n : numbered) {
+    size_t prefix = std::strlen(n.prefix);
+    int64_t number = 0;
+    if (std::strncmp(text, n.prefix, prefix) == 0 && parse_read_number(text + prefix, number)) {
+      choice.kind = DongleKind::sim;
+      choice.failure = n.failure;
+      choice.failure_read = number;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::unique_ptr<DongleApi> dongle_from_environment() {
+  const char* text = std::getenv("RXIQ_DONGLE");
+  DongleChoice choice;
+  if (!parse_dongle_choice(text, choice)) {
+    print_console("RXIQ_DONGLE=%s is not understood; using librtlsdr\n", text);
+  }
+  if (choice.kind == DongleKind::sim) return std::make_unique<SimDongle>(choice, true);
+  return std::make_unique<RtlsdrDongle>();
+}

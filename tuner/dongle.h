@@ -1,0 +1,64 @@
+// The dongle as the tuner thread sees it: exactly the librtlsdr operations it uses, with
+// librtlsdr's arguments and results, behind one interface. Two implementations: the
+// real library (rtlsdr_dongle.h) and a simulated RTL2832U with an R820T tuner
+// (sim_dongle.h). RXIQ_DONGLE chooses between them at start-up.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "control/rx_state.h"  // struct Dongle, the open-device handle
+
+// The three USB string buffers of get_device_usb_strings hold this many bytes each.
+inline constexpr int usb_string_size = 256;
+
+// A read that fails with this result means the device is no longer on the bus (libusb's
+// "no such device", which is what a bulk read reports once a dongle has been unplugged).
+inline constexpr int dongle_gone_result = -4;
+
+struct DongleApi {
+  virtual ~DongleApi() = default;
+
+  virtual uint32_t get_device_count() = 0;
+  virtual const char* get_device_name(uint32_t index) = 0;
+  virtual int get_device_usb_strings(uint32_t index, char* manufact, char* product,
+                                     char* serial) = 0;
+  // On success stores the handle in *dev and returns 0; negative on failure, *dev untouched.
+  virtual int open(Dongle** dev, uint32_t index) = 0;
+  virtual int close(Dongle* dev) = 0;
+
+  virtual int set_tuner_gain_mode(Dongle* dev, int manual) = 0;
+  // With gains null, only the number of gains is returned.
+  virtual int get_tuner_gains(Dongle* dev, int* gains) = 0;
+  virtual int set_tuner_gain(Dongle* dev, int gain) = 0;
+  virtual int get_tuner_gain(Dongle* dev) = 0;
+  virtual int set_agc_mode(Dongle* dev, int on) = 0;
+  virtual int get_offset_tuning(Dongle* dev) = 0;
+  virtual int set_center_freq(Dongle* dev, uint32_t freq) = 0;
+  virtual int set_sample_rate(Dongle* dev, uint32_t rate) = 0;
+  virtual int set_freq_correction(Dongle* dev, int ppm) = 0;
+  virtual int get_freq_correction(Dongle* dev) = 0;
+  virtual int reset_buffer(Dongle* dev) = 0;
+  // Blocks until len bytes have been read; negative on failure.
+  virtual int read_sync(Dongle* dev, void* buf, int len, int* n_read) = 0;
+};
+
+// What RXIQ_DONGLE asks for.
+enum class DongleKind { librtlsdr, sim };
+enum class SimFailure { none, no_device, fail_open, fail_freq, fail_rate, fail_read, unplug };
+
+struct DongleChoice {
+  DongleKind kind = DongleKind::librtlsdr;
+  SimFailure failure = SimFailure::none;
+  int64_t failure_read = 0;  // fail_read, unplug: the first read (counted from 1) affected
+};
+
+// Parses a value of RXIQ_DONGLE: null or empty -> librtlsdr; "sim", "sim:none",
+// "sim:fail-open", "sim:fail-freq", "sim:fail-rate", "sim:fail-read=N", "sim:unplug=N".
+// Returns false for anything else (choice is then left as librtlsdr).
+bool parse_dongle_choice(const char* text, DongleChoice& choice);
+
+// Builds the dongle RXIQ_DONGLE names. An unknown value is reported through
+// print_console and the real library is used.
+std::unique_ptr<DongleApi> dongle_from_environment();

@@ -1,0 +1,324 @@
+#include "tuner/sim_dongle.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <numbers>
+#include <thread>
+
+namespace {
+
+constexpr const char* sim_manufacturer = "rxiq";
+constexpr const char* sim_product = "Simulated RTL2832U";
+constexpr const char* sim_serial = "00000001";
+
+constexpr int scene_tables_per_second = 5;  // the table holds 0.2 s of signal
+constexpr int exact_phase_interval = 4096;  // rotors are recomputed exactly this often
+
+// A stream that falls this far behind real time starts afresh instead of bursting.
+constexpr auto pacing_slack = std::chrono::seconds(1);
+
+bool rate_accepted(uint32_t rate) {
+  return (rate > 225000 && rate <= 300000) || (rate > 900000 && rate <= 3200000);
+}
+
+void copy_string(char* target, const char* text) {
+  std::snprintf(target, usb_string_size, "%s", text);
+}
+
+// A uniformly rotating phasor exp(j 2 pi k n / length), advanced by multiplication and
+// recomputed exactly at regular intervals so that rounding never accumulates.
+struct Rotor {
+  int64_t k;
+  int64_t length;
+  double re = 1, im = 0, step_re = 1, step_im = 0;
+
+  Rotor(int64_t cycles, int64_t table_length) : k(cycles), length(table_length) {
+    double step = 2 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(length);
+    step_re = std::cos(step);
+    step_im = std::sin(step);
+  }
+
+  void at(int64_t n) {
+    int64_t turn = (k * n) % length;
+    double angle = 2 * std::numbers::pi * static_cast<double>(turn) / static_cast<double>(length);
+    re = std::cos(angle);
+    im = std::sin(angle);
+  }
+
+  void advance() {
+    double r = re * step_re - im * step_im;
+    im = re * step_im + im * step_re;
+    re = r;
+  }
+};
+
+// Cheap deterministic white noise: xorshift64* and the sum of four uniforms, scaled to
+// unit variance (close enough to Gaussian for a noise floor).
+struct Noise {
+  uint64_t state = 0x9E3779B97F4A7C15ull;
+
+  double uniform() {
+    state ^= state >> 12;
+    state ^= state << 25;
+    state ^= state >> 27;
+    uint64_t bits = state * 0x2545F4914F6CDD1Dull;
+    return static_cast<double>(bits >> 11) * (1.0 / 9007199254740992.0);  // [0, 1)
+  }
+
+  double gaussian() {
+    double sum = uniform() + uniform() + uniform() + uniform() - 2.0;
+    return sum * std::sqrt(3.0);  // the sum has variance 4/12
+  }
+};
+
+uint8_t to_byte(double value) {
+  double rounded = std::floor(value + 127.5 + 0.5);
+  return static_cast<uint8_t>(std::clamp(rounded, 0.0, 255.0));
+}
+
+}  // namespace
+
+SimDongle::SimDongle(const DongleChoice& c, bool p) : choice(c), paced(p) {}
+
+uint32_t SimDongle::get_device_count() {
+  return choice.failure == SimFailure::no_device ? 0 : 1;
+}
+
+const char* SimDongle::get_device_name(uint32_t index) {
+  if (choice.failure == SimFailure::no_device || index != 0) return "";
+  return sim_product;
+}
+
+int SimDongle::get_device_usb_strings(uint32_t index, char* manufact, char* product,
+                                      char* serial) {
+  if (choice.failure == SimFailure::no_device || index != 0) return sim_failed_result;
+  if (manufact) copy_string(manufact, sim_manufacturer);
+  if (product) copy_string(product, sim_product);
+  if (serial) copy_string(serial, sim_serial);
+  return 0;
+}
+
+int SimDongle::open(Dongle** dev, uint32_t index) {
+  calls.push_back("open " + std::to_string(index));
+  if (choice.failure == SimFailure::no_device || choice.failure == SimFailure::fail_open ||
+      index != 0 || is_open) {
+    return sim_failed_result;
+  }
+  is_open = true;
+  *dev = reinterpret_cast<Dongle*>(&handle_record);
+  return 0;
+}
+
+// Every call on the device checks its handle, so a call with a stale or foreign handle
+// fails as it would on a real bus.
+static bool holds(const SimDongle& sim, Dongle* dev) {
+  return sim.is_open && dev == reinterpret_cast<const Dongle*>(&sim.handle_record);
+}
+
+int SimDongle::close(Dongle* dev) {
+  calls.push_back("close");
+  if (!holds(*this, dev)) return sim_failed_result;
+  is_open = false;
+  return 0;
+}
+
+int SimDongle::set_tuner_gain_mode(Dongle* dev, int manual) {
+  calls.push_back("set_tuner_gain_mode " + std::to_string(manual));
+  if (!holds(*this, dev)) return sim_failed_result;
+  tuner_gain_mode = manual;
+  scene_stale = true;
+  return 0;
+}
+
+int SimDongle::get_tuner_gains(Dongle* dev, int* gains) {
+  if (!holds(*this, dev)) return sim_failed_result;
+  if (gains) std::copy(sim_r820t_gains.begin(), sim_r820t_gains.end(), gains);
+  return static_cast<int>(sim_r820t_gains.size());
+}
+
+int SimDongle::set_tuner_gain(Dongle* dev, int gain) {
+  calls.push_back("set_tuner_gain " + std::to_string(gain));
+  if (!holds(*this, dev)) return sim_failed_result;
+  // The nearest listed gain; on a tie the lower one.
+  int best = sim_r820t_gains.front();
+  for (int listed : sim_r820t_gains) {
+    if (std::llabs(int64_t{listed} - gain) < std::llabs(int64_t{best} - gain)) best = listed;
+  }
+  tuner_gain = best;
+  scene_stale = true;
+  return 0;
+}
+
+int SimDongle::get_tuner_gain(Dongle* dev) {
+  if (!holds(*this, dev)) return sim_failed_result;
+  return tuner_gain;
+}
+
+int SimDongle::set_agc_mode(Dongle* dev, int on) {
+  calls.push_back("set_agc_mode " + std::to_string(on));
+  if (!holds(*this, dev)) return sim_failed_result;
+  agc_mode = on ? 1 : 0;
+  scene_stale = true;
+  return 0;
+}
+
+int SimDongle::get_offset_tuning(Dongle* dev) {
+  if (!holds(*this, dev)) return sim_failed_result;
+  return 0;
+}
+
+int SimDongle::set_center_freq(Dongle* dev, uint32_t freq) {
+  calls.push_back("set_center_freq " + std::to_string(freq));
+  if (!holds(*this, dev)) return sim_failed_result;
+  if (choice.failure == SimFailure::fail_freq || freq < sim_min_frequency ||
+      freq > sim_max_frequency) {
+    return sim_failed_result;
+  }
+  center_freq = freq;
+  scene_stale = true;
+  return 0;
+}
+
+int SimDongle::set_sample_rate(Dongle* dev, uint32_t rate) {
+  calls.push_back("set_sample_rate " + std::to_string(rate));
+  if (!holds(*this, dev)) return sim_failed_result;
+  if (choice.failure == SimFailure::fail_rate || !rate_accepted(rate)) return sim_failed_result;
+  sample_rate = rate;
+  scene_stale = true;
+  stream_started = false;
+  return 0;
+}
+
+int SimDongle::set_freq_correction(Dongle* dev, int ppm) {
+  calls.push_back("set_freq_correction " + std::to_string(ppm));
+  if (!holds(*this, dev)) return sim_failed_result;
+  freq_correction = ppm;
+  scene_stale = true;
+  return 0;
+}
+
+int SimDongle::get_freq_correction(Dongle* dev) {
+  if (!holds(*this, dev)) return sim_failed_result;
+  return freq_correction;
+}
+
+int SimDongle::reset_buffer(Dongle* dev) {
+  calls.push_back("reset_buffer");
+  if (!holds(*this, dev)) return sim_failed_result;
+  stream_started = false;
+  return 0;
+}
+
+int SimDongle::read_sync(Dongle* dev, void* buf, int len, int* n_read) {
+  int64_t number = ++reads;
+  if (on_read) on_read(number);
+  if (n_read) *n_read = 0;
+  if (!holds(*this, dev)) return sim_failed_result;
+  bool from_failure = choice.failure_read > 0 && number >= choice.failure_read;
+  // A dongle that has left the bus fails at once, as a real one does.
+  if (choice.failure == SimFailure::unplug && from_failure) return dongle_gone_result;
+  if (len < 0) return sim_failed_result;
+
+  if (paced) {
+    auto now = std::chrono::steady_clock::now();
+    if (!stream_started) {
+      stream_start = now;
+      stream_bytes = 0;
+      stream_started = true;
+    }
+    stream_bytes += len;
+    auto due = stream_start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                  std::chrono::duration<double>(
+                                      static_cast<double>(stream_bytes) / 2.0 / sample_rate));
+    if (now > due + pacing_slack) {
+      stream_start = now;
+      stream_bytes = 0;
+    } else {
+      std::this_thread::sleep_until(due);
+    }
+  }
+  if (choice.failure == SimFailure::fail_read && from_failure) return sim_failed_result;
+
+  if (scene_stale) sim_build_scene(*this);
+  auto* out = static_cast<uint8_t*>(buf);
+  size_t remaining = static_cast<size_t>(len);
+  while (remaining > 0) {
+    size_t chunk = std::min(remaining, scene.size() - scene_position);
+    std::memcpy(out, scene.data() + scene_position, chunk);
+    out += chunk;
+    remaining -= chunk;
+    scene_position = (scene_position + chunk) % scene.size();
+  }
+  if (n_read) *n_read = len;
+  return 0;
+}
+
+int sim_effective_gain(const SimDongle& sim) {
+  int tuner = sim.tuner_gain_mode == 0 ? sim_auto_gain : sim.tuner_gain;
+  return tuner + (sim.agc_mode ? sim_agc_boost : 0);
+}
+
+double sim_offset(const SimDongle& sim, double frequency) {
+  double tuned = sim.center_freq;
+  return frequency - tuned - tuned * (sim_crystal_error_ppm - sim.freq_correction) * 1e-6;
+}
+
+void sim_build_scene(SimDongle& sim) {
+  const double rate = sim.sample_rate;
+  const int64_t length = std::max<int64_t>(sim.sample_rate / scene_tables_per_second, 1);
+  const double bin = rate / static_cast<double>(length);  // the table's frequency grid
+  const double gain_scale =
+      std::pow(10.0, (sim_effective_gain(sim) - sim_r820t_gains.back()) / 200.0);
+
+  // Components outside the band the dongle passes are not seen; the rest sit on the
+  // table's grid so that the table loops without a seam.
+  auto cycles = [&](double frequency, bool& in_band) {
+    double offset = sim_offset(sim, frequency);
+    in_band = std::fabs(offset) < rate / 2;
+    return static_cast<int64_t>(std::llround(offset / bin));
+  };
+  bool carrier_in = false, second_in = false, fm_in = false;
+  Rotor carrier(cycles(sim_carrier_frequency, carrier_in), length);
+  Rotor second(cycles(sim_second_carrier_frequency, second_in), length);
+  Rotor fm(cycles(sim_fm_frequency, fm_in), length);
+  Rotor tone(std::max<int64_t>(std::llround(sim_fm_tone / bin), 1), length);
+  const double modulation_index = sim_fm_deviation / (static_cast<double>(tone.k) * bin);
+
+  const double carrier_amplitude = carrier_in ? sim_carrier_amplitude * gain_scale : 0;
+  const double second_amplitude = second_in ? sim_second_carrier_amplitude * gain_scale : 0;
+  const double fm_amplitude = fm_in ? sim_fm_amplitude * gain_scale : 0;
+  const double noise_sigma = std::hypot(sim_noise_sigma * gain_scale, sim_adc_noise_sigma);
+
+  sim.scene.resize(static_cast<size_t>(length) * 2);
+  Noise noise;
+  for (int64_t n = 0; n < length; ++n) {
+    if (n % exact_phase_interval == 0) {
+      carrier.at(n);
+      second.at(n);
+      fm.at(n);
+      tone.at(n);
+    }
+    double i = carrier_amplitude * carrier.re + second_amplitude * second.re;
+    double q = carrier_amplitude * carrier.im + second_amplitude * second.im;
+    if (fm_amplitude != 0) {
+      // exp(j(carrier phase + index * sin(tone phase))) = fm rotor * exp(j index sin).
+      double swing = modulation_index * tone.im;
+      double c = std::cos(swing), s = std::sin(swing);
+      i += fm_amplitude * (fm.re * c - fm.im * s);
+      q += fm_amplitude * (fm.re * s + fm.im * c);
+    }
+    i += noise_sigma * noise.gaussian();
+    q += noise_sigma * noise.gaussian();
+    sim.scene[static_cast<size_t>(n) * 2] = to_byte(i);
+    sim.scene[static_cast<size_t>(n) * 2 + 1] = to_byte(q);
+    carrier.advance();
+    second.advance();
+    fm.advance();
+    tone.advance();
+  }
+  sim.scene_position %= sim.scene.size();
+  sim.scene_position &= ~size_t{1};  // stay on an I byte
+  sim.scene_stale = false;
+}

@@ -1,0 +1,119 @@
+// A simulated RTL2832U with an R820T tuner, so the whole receiver runs without hardware.
+//
+// One device ("rxiq", "Simulated RTL2832U", serial "00000001"). The signal is a fixed scene
+// in absolute radio frequency, so retuning moves it: a steady carrier at 145,735,000 Hz, a
+// weaker one at 145,500,000 Hz, an FM signal at 146,000,000 Hz (3 kHz deviation, 1 kHz
+// tone) and white noise. The crystal is 48 ppm off: a carrier at f shows at the baseband
+// offset f - F - F * (48 - p) * 1e-6 Hz (F tuned, p the correction in effect).
+//
+// The scene for the current settings is computed once into a table of 0.2 s of samples
+// (every component a whole number of cycles long, so the table loops seamlessly) and
+// reads copy from it, so the simulator costs next to nothing per block. Any setting that
+// changes the signal marks the table for a rebuild at the next read.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tuner/dongle.h"
+
+inline constexpr int32_t sim_carrier_frequency = 145735000;
+inline constexpr int32_t sim_second_carrier_frequency = 145500000;
+inline constexpr int32_t sim_fm_frequency = 146000000;
+inline constexpr double sim_fm_deviation = 3000.0;
+inline constexpr double sim_fm_tone = 1000.0;
+inline constexpr int32_t sim_crystal_error_ppm = 48;
+
+// At the highest listed gain the strong carrier reaches half of full scale (127.5).
+inline constexpr double sim_carrier_amplitude = 63.75;
+inline constexpr double sim_second_carrier_amplitude = sim_carrier_amplitude / 4;  // -12 dB
+inline constexpr double sim_fm_amplitude = sim_carrier_amplitude / 2;               // -6 dB
+inline constexpr double sim_noise_sigma = 2.0;  // per component, at the highest gain
+inline constexpr double sim_adc_noise_sigma = 0.5;  // independent of the gain
+
+inline constexpr int sim_auto_gain = 297;  // tenths of a dB: what gain mode 0 acts as
+inline constexpr int sim_agc_boost = 60;   // tenths of a dB added while the RTL2832 AGC is on
+
+// The R820T's gain steps, tenths of a dB.
+inline const std::vector<int> sim_r820t_gains = {0,   9,   14,  27,  37,  77,  87,  125,
+                                                 144, 157, 166, 197, 207, 229, 254, 280,
+                                                 297, 328, 338, 364, 372, 386, 402, 421,
+                                                 434, 439, 445, 480, 496};
+
+inline constexpr uint32_t sim_min_frequency = 24000000;
+inline constexpr uint32_t sim_max_frequency = 1766000000;
+
+inline constexpr int sim_failed_result = -1;  // what a refused call returns
+
+struct SimDongle : DongleApi {
+  // paced: reads return when their last sample would have arrived (the user-facing
+  // simulator); unpaced reads return at once, for tests.
+  SimDongle(const DongleChoice& choice, bool paced);
+
+  uint32_t get_device_count() override;
+  const char* get_device_name(uint32_t index) override;
+  int get_device_usb_strings(uint32_t index, char* manufact, char* product,
+                             char* serial) override;
+  int open(Dongle** dev, uint32_t index) override;
+  int close(Dongle* dev) override;
+  int set_tuner_gain_mode(Dongle* dev, int manual) override;
+  int get_tuner_gains(Dongle* dev, int* gains) override;
+  int set_tuner_gain(Dongle* dev, int gain) override;
+  int get_tuner_gain(Dongle* dev) override;
+  int set_agc_mode(Dongle* dev, int on) override;
+  int get_offset_tuning(Dongle* dev) override;
+  int set_center_freq(Dongle* dev, uint32_t freq) override;
+  int set_sample_rate(Dongle* dev, uint32_t rate) override;
+  int set_freq_correction(Dongle* dev, int ppm) override;
+  int get_freq_correction(Dongle* dev) override;
+  int reset_buffer(Dongle* dev) override;
+  int read_sync(Dongle* dev, void* buf, int len, int* n_read) override;
+
+  // Called at the start of every read with its number (the first read is 1), before the
+  // read delivers anything: a test drives the receiver from here, as keys pressed while a
+  // read is in progress.
+  std::function<void(int64_t read_number)> on_read;
+
+  // Every call that changes the device, in order ("set_center_freq 145725150", "close").
+  std::vector<std::string> calls;
+  int64_t reads = 0;
+
+  // Configuration.
+  DongleChoice choice;
+  bool paced;
+
+  // Device state.
+  bool is_open = false;
+  int tuner_gain_mode = 0;  // 0 automatic, 1 and 2 manual
+  int tuner_gain = 0;       // tenths of a dB, the listed gain last chosen
+  int agc_mode = 0;
+  uint32_t center_freq = 0;
+  uint32_t sample_rate = 2048000;
+  int freq_correction = 0;
+
+  // The scene table: interleaved I/Q bytes for the settings above.
+  std::vector<uint8_t> scene;
+  bool scene_stale = true;
+  size_t scene_position = 0;  // byte offset of the next read
+
+  // Pacing: the time the stream (re)started and the bytes delivered since.
+  std::chrono::steady_clock::time_point stream_start{};
+  int64_t stream_bytes = 0;
+  bool stream_started = false;
+
+  // What the device handle points at.
+  char handle_record = 0;
+};
+
+// The gain in effect in tenths of a dB: the tuner's (29.7 dB in automatic mode) plus the
+// AGC's boost.
+int sim_effective_gain(const SimDongle& sim);
+
+// Baseband offset in Hz of a carrier at frequency on the simulated dongle's settings.
+double sim_offset(const SimDongle& sim, double frequency);
+
+// Fills the scene table for the current settings.
+void sim_build_scene(SimDongle& sim);
