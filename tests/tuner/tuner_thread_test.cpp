@@ -1,0 +1,340 @@
+#include "tuner/tuner_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control/print_console.h"
+#include "tests/control/console_capture.h"
+#include "tuner/sim_dongle.h"
+
+namespace {
+
+DongleChoice sim_choice(SimFailure failure = SimFailure::none, int64_t read = 0) {
+  DongleChoice c;
+  c.kind = DongleKind::sim;
+  c.failure = failure;
+  c.failure_read = read;
+  return c;
+}
+
+const std::string start_transcript =
+    "Found 1 devices:\n"
+    "\t0: rxiq, Simulated RTL2832U, SN: 00000001\n"
+    "Using device 0: Simulated RTL2832U\n"
+    "Supported gains are: 0.00 0.90 1.40 2.70 3.70 7.70 8.70 12.50 14.40 15.70 16.60 19.70"
+    " 20.70 22.90 25.40 28.00 29.70 32.80 33.80 36.40 37.20 38.60 40.20 42.10 43.40 43.90"
+    " 44.50 48.00 49.60\n"
+    "\nSet gain to 49.60\n"
+    "offset_tuning = 0\n"
+    "Tuned to 145725000\n"
+    "ppm = 48\n"
+    "<dsp started>"
+    "Type V for user interface\n";
+
+const std::string spaces25(25, ' ');
+
+// One tuner thread run on the test's own thread against the unpaced simulator. Reads are
+// numbered from 1 (the discarded start-up read); read k + 1 is pass k of the loop.
+// Actions registered for a read run while that read is in progress, as keys would.
+struct Rig {
+  const Variant& variant;
+  RxState state;
+  std::unique_ptr<SimDongle> owned;
+  SimDongle& sim;
+  std::unique_ptr<SampleRing> ring = std::make_unique<SampleRing>();
+  std::unique_ptr<FirFilter> filter = std::make_unique<FirFilter>();
+  ConsoleCapture console;
+  std::map<int64_t, std::function<void()>> during;
+  int dsp_starts = 0;
+
+  explicit Rig(const Variant& v = rxiq12_variant, DongleChoice choice = sim_choice())
+      : Rig(v, std::make_unique<SimDongle>(choice, false)) {}
+
+  Rig(const Variant& v, std::unique_ptr<SimDongle> dongle)
+      : variant(v), state(v), owned(std::move(dongle)), sim(*owned) {
+    print_console_set_charset("UTF-8");
+    sim.on_read = [this](int64_t n) {
+      auto action = during.find(n);
+      if (action != during.end()) action->second();
+      if (n > 1000) state.running.store(0);  // a runaway loop fails the test, never hangs it
+    };
+  }
+
+  void stop_during(int64_t read) {
+    during[read] = [this] { state.running.store(0); };
+  }
+
+  int run() {
+    return tuner_thread(TunerLinks{state, variant, sim, *ring, *filter, [this] {
+                                     ++dsp_starts;
+                                     console_write("<dsp started>");
+                                   }});
+  }
+
+  int32_t blocks_stored() const { return ring->ring_write.load(); }
+
+  // The device calls after start-up, from the first loop read on.
+  std::vector<std::string> loop_calls() const {
+    auto first = std::find(sim.calls.begin(), sim.calls.end(), "set_freq_correction 48");
+    return {first == sim.calls.end() ? first : first + 1, sim.calls.end()};
+  }
+
+  bool called(const std::string& call) const {
+    return std::find(sim.calls.begin(), sim.calls.end(), call) != sim.calls.end();
+  }
+};
+
+size_t count_of(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// A tuner whose gain list is whatever the test gives (empty, failing, oversized).
+struct OddGains : SimDongle {
+  int result;
+  std::vector<int> list;
+  const int32_t* state_gains = nullptr;
+  bool overflowed = false;
+
+  OddGains(int r, std::vector<int> l) : SimDongle(sim_choice(), false), result(r), list(l) {}
+
+  int get_tuner_gains(Dongle*, int* gains) override {
+    if (gains) {
+      if (gains == state_gains && list.size() > size_t{max_gains}) overflowed = true;
+      std::copy(list.begin(), list.end(), gains);
+    }
+    return result;
+  }
+};
+
+}  // namespace
+
+TEST(TunerThread, DefaultRxiq12StartsInOrderAndSetsTheTopGainOnTheFirstPass) {
+  Rig rig;
+  rig.stop_during(2);
+  EXPECT_EQ(rig.run(), 0);
+
+  EXPECT_EQ(rig.console.text(), start_transcript + "Set gain \n49.60\n");
+  const std::vector<std::string> calls = {
+      "open 0",           "set_tuner_gain_mode 1",     "set_tuner_gain 12000000",
+      "set_agc_mode 0",   "set_center_freq 145725000", "set_sample_rate 1200000",
+      "reset_buffer",     "set_freq_correction 48",    "set_tuner_gain 496",
+      "close"};
+  EXPECT_EQ(rig.sim.calls, calls);
+  EXPECT_EQ(rig.sim.reads, 2);
+  EXPECT_EQ(rig.dsp_starts, 1);
+  EXPECT_EQ(rig.blocks_stored(), 1);
+  EXPECT_EQ(rig.ring->ring_bytes[0].load(), 65536);
+  EXPECT_EQ(rig.state.stream_stop.load(), 1);
+  EXPECT_NE(rig.state.device.load(), nullptr);
+  EXPECT_EQ(rig.state.gain_count.load(), 29);
+  EXPECT_EQ(rig.state.gain_index.load(), 28);
+  EXPECT_EQ(rig.state.gains[28], 496);
+  EXPECT_EQ(rig.filter->taps, 256);
+  EXPECT_EQ(rig.filter->decimation, 25);
+}
+
+TEST(TunerThread, StartGainAndRateFollowTheVariant) {
+  Rig r24(rxiq24_variant);
+  r24.stop_during(2);
+  r24.run();
+  EXPECT_TRUE(r24.called("set_tuner_gain 24000000"));
+  EXPECT_TRUE(r24.called("set_sample_rate 2400000"));
+  EXPECT_NE(r24.console.text().find("\nSet gain to 49.60\n"), std::string::npos);
+
+  // rxiq24 knows no special gain values: -1 is just a gain of -1 dB.
+  Rig r24_minus(rxiq24_variant);
+  r24_minus.state.gain.store(-1);
+  r24_minus.stop_during(2);
+  r24_minus.run();
+  EXPECT_TRUE(r24_minus.called("set_tuner_gain -10"));
+  EXPECT_NE(r24_minus.console.text().find("\nSet gain to 0.00\n"), std::string::npos);
+
+  Rig r24_rate(rxiq24_variant, sim_choice(SimFailure::fail_rate));
+  r24_rate.run();
+  EXPECT_TRUE(r24_rate.console.text().ends_with("Failed to sample rate 2400000"));
+
+  Rig max(rxiq12_variant);
+  max.state.gain.store(-1);
+  max.stop_during(2);
+  max.run();
+  EXPECT_NE(max.console.text().find("\nSet max available gain 49.60\n"), std::string::npos);
+  EXPECT_TRUE(max.called("set_tuner_gain 496"));
+
+  // Automatic gain at start-up, yet the first pass still sets the top listed gain.
+  Rig autogain(rxiq12_variant);
+  autogain.state.gain.store(-2);
+  autogain.stop_during(2);
+  autogain.run();
+  const std::string text = autogain.console.text();
+  EXPECT_NE(text.find("\nSet autogain.\noffset_tuning = 0\n"), std::string::npos);
+  EXPECT_TRUE(text.ends_with("Type V for user interface\nSet gain \n49.60\n"));
+  EXPECT_TRUE(autogain.called("set_tuner_gain_mode 0"));
+}
+
+TEST(TunerThread, StartUpFailuresReportAndCloseOnlyWhatWasOpened) {
+  Rig none(rxiq12_variant, sim_choice(SimFailure::no_device));
+  EXPECT_EQ(none.run(), 0);
+  EXPECT_EQ(none.console.text(), "No supported devices found\n");
+  EXPECT_TRUE(none.sim.calls.empty());
+  EXPECT_EQ(none.state.device.load(), nullptr);
+
+  Rig no_open(rxiq12_variant, sim_choice(SimFailure::fail_open));
+  no_open.run();
+  EXPECT_TRUE(no_open.console.text().ends_with(
+      "Using device 0: Simulated RTL2832U\nFailed to open device #0\n"));
+  EXPECT_EQ(no_open.sim.calls, std::vector<std::string>{"open 0"}) << "nothing to close";
+  EXPECT_EQ(no_open.state.device.load(), nullptr);
+
+  Rig second(rxiq12_variant);
+  second.state.dev_index.store(1);
+  second.run();
+  EXPECT_TRUE(second.console.text().ends_with("Using device 1: \nFailed to open device #1\n"));
+
+  Rig no_freq(rxiq12_variant, sim_choice(SimFailure::fail_freq));
+  no_freq.run();
+  EXPECT_TRUE(no_freq.console.text().ends_with("offset_tuning = 0\nFailed to center freq. 145725000"));
+  EXPECT_EQ(no_freq.sim.calls.back(), "close");
+  EXPECT_NE(no_freq.state.device.load(), nullptr) << "the closed handle stays";
+
+  Rig no_rate(rxiq12_variant, sim_choice(SimFailure::fail_rate));
+  no_rate.run();
+  EXPECT_TRUE(no_rate.console.text().ends_with("Tuned to 145725000\nFailed to sample rate 1200000"));
+  EXPECT_EQ(no_rate.sim.calls.back(), "close");
+
+  for (Rig* rig : {&none, &no_open, &second, &no_freq, &no_rate}) {
+    EXPECT_EQ(rig->dsp_starts, 0);
+    EXPECT_EQ(rig->sim.reads, 0);
+    EXPECT_EQ(rig->blocks_stored(), 0);
+    EXPECT_EQ(rig->state.stream_stop.load(), 0);
+    EXPECT_EQ(rig->state.running.load(), 1) << "the rest of the receiver runs on";
+    EXPECT_EQ(rig->filter->taps, 256) << "the filter is set up whatever happens";
+  }
+}
+
+TEST(TunerThread, FailedReadsStoreTheBlockAndAGoneDongleStopsReading) {
+  // Single failures: reported without a newline, and the block still enters the ring.
+  Rig failing(rxiq12_variant, sim_choice(SimFailure::fail_read, 3));
+  failing.stop_during(5);
+  failing.run();
+  EXPECT_TRUE(failing.console.text().ends_with(
+      "Type V for user interface\nSet gain \n49.60\nsync_read failed.sync_read failed."
+      "sync_read failed."));
+  EXPECT_EQ(failing.blocks_stored(), 4);
+  EXPECT_EQ(failing.state.stream_stop.load(), 1);
+  EXPECT_EQ(failing.sim.calls.back(), "close");
+
+  // An unplug: reported once, nothing more read or stored, the dongle closed, and the
+  // receiver's running flag left for Esc.
+  Rig unplugged(rxiq12_variant, sim_choice(SimFailure::unplug, 4));
+  unplugged.run();
+  std::string text = unplugged.console.text();
+  EXPECT_TRUE(text.ends_with("Set gain \n49.60\n" + std::string(dongle_gone_text))) << text;
+  EXPECT_EQ(count_of(text, "sync_read failed."), 0u);
+  EXPECT_EQ(unplugged.sim.reads, 4);
+  EXPECT_EQ(unplugged.blocks_stored(), 2);
+  EXPECT_EQ(unplugged.state.stream_stop.load(), 1);
+  EXPECT_EQ(unplugged.state.running.load(), 1);
+  EXPECT_EQ(unplugged.sim.calls.back(), "close");
+
+  // Reads that keep failing in some other way end the same way after a bounded run.
+  Rig broken(rxiq12_variant, sim_choice(SimFailure::fail_read, 2));
+  broken.run();
+  text = broken.console.text();
+  EXPECT_EQ(count_of(text, "sync_read failed."), size_t{gone_after_failed_reads - 1});
+  EXPECT_EQ(count_of(text, dongle_gone_text), 1u);
+  EXPECT_EQ(broken.sim.reads, 1 + gone_after_failed_reads);
+  EXPECT_EQ(broken.blocks_stored(), gone_after_failed_reads - 1);
+  EXPECT_EQ(broken.state.running.load(), 1);
+}
+
+TEST(TunerThread, KeysAreAppliedOnTheNextPassWithTheirMessages) {
+  Rig rig;
+  RxState& s = rig.state;
+  rig.during[3] = [&] { s.tuner_gain_mode.store(2); };                   // N
+  rig.during[4] = [&] { s.agc_mode.store(1); };                          // M
+  rig.during[5] = [&] { s.gain_index.store(27); };                       // End
+  rig.during[6] = [&] { s.gain_index.store(28); };                       // Home
+  rig.during[7] = [&] { s.agc_mode.store(0); };                          // M
+  rig.during[8] = [&] {                                                  // Right x3
+    for (int i = 0; i < 3; ++i) s.frequency.store(frequency_step(s.frequency.load(), 50));
+  };
+  rig.during[9] = [&] { s.tuner_gain_mode.store(0); s.tuner_gain_mode.store(1); };  // N, N
+  rig.stop_during(10);
+  rig.run();
+
+  EXPECT_EQ(rig.console.text(), start_transcript + "Set gain \n49.60\n" +
+                                    "\tuner_gain_mode = 2" + spaces25 + "\n" +
+                                    "\noffset_tuning = 1" + spaces25 + "\n" +
+                                    "Set gain \n48.00\n" +
+                                    "Set gain \n49.60\n" +
+                                    "\noffset_tuning = 0" + spaces25 + "\n" +
+                                    "\tuner_gain_mode = 1" + spaces25 + "\n");
+  const std::vector<std::string> calls = {
+      "set_tuner_gain 496",  "set_tuner_gain_mode 2",     "set_agc_mode 1",
+      "set_tuner_gain 480",  "set_tuner_gain 496",        "set_agc_mode 0",
+      "set_center_freq 145725150", "set_tuner_gain_mode 1", "close"};
+  EXPECT_EQ(rig.loop_calls(), calls);
+  EXPECT_EQ(rig.blocks_stored(), 9);
+}
+
+TEST(TunerThread, FirstPassCapturesTheGainModeAndFailedRetunesAreNotRetried) {
+  Rig rig;
+  RxState& s = rig.state;
+  rig.during[2] = [&] { s.tuner_gain_mode.store(2); };  // N during the first loop read
+  rig.during[3] = [&] { s.frequency.store(10); };       // below what the tuner takes
+  rig.stop_during(5);
+  rig.run();
+  EXPECT_EQ(rig.console.text(), start_transcript + "Set gain \n49.60\n" +
+                                    "\nFailed to center freq. 10\n");
+  EXPECT_EQ(rig.loop_calls(),
+            (std::vector<std::string>{"set_tuner_gain 496", "set_center_freq 10", "close"}));
+}
+
+TEST(TunerThread, GainListsThatAreEmptyFailedOrOversizedAreHandled) {
+  for (int result : {0, -1}) {
+    Rig rig(rxiq12_variant, std::make_unique<OddGains>(result, std::vector<int>{}));
+    rig.state.gain.store(-1);  // maximum gain: nothing to choose from
+    int32_t index_at_start = -9;
+    rig.during[2] = [&] { index_at_start = rig.state.gain_index.load(); };
+    rig.during[3] = [&] { rig.state.gain_index.store(5); };  // beyond the empty list
+    rig.stop_during(4);
+    rig.run();
+    const std::string text = rig.console.text();
+    EXPECT_NE(text.find("Supported gains are:\noffset_tuning = 0\n"), std::string::npos) << text;
+    EXPECT_EQ(count_of(text, "Set "), 0u) << text;
+    EXPECT_EQ(rig.state.gain_count.load(), 0);
+    EXPECT_EQ(index_at_start, 0);
+    EXPECT_EQ(rig.blocks_stored(), 3);
+    for (const std::string& call : rig.sim.calls) EXPECT_FALSE(call.starts_with("set_tuner_gain ")) << call;
+  }
+
+  std::vector<int> many(150);
+  for (int i = 0; i < 150; ++i) many[i] = i * 3;
+  auto oversized = std::make_unique<OddGains>(150, many);
+  OddGains& odd = *oversized;
+  Rig big(rxiq12_variant, std::move(oversized));
+  odd.state_gains = big.state.gains;
+  big.stop_during(2);
+  big.run();
+  EXPECT_FALSE(odd.overflowed) << "the tuner's list must never be read straight into gains";
+  EXPECT_EQ(big.state.gain_count.load(), max_gains);
+  EXPECT_EQ(big.state.gain_index.load(), max_gains - 1);
+  EXPECT_EQ(big.state.gains[max_gains - 1], 297);
+  EXPECT_TRUE(big.called("set_tuner_gain 297"));
+  EXPECT_NE(big.console.text().find(" 29.40 29.70\n"), std::string::npos);
+  EXPECT_EQ(big.console.text().find(" 30.00"), std::string::npos);
+
+  Rig single(rxiq12_variant, std::make_unique<OddGains>(1, std::vector<int>{140}));
+  single.stop_during(3);
+  single.run();
+  EXPECT_EQ(single.state.gain_index.load(), 0);
+  EXPECT_TRUE(single.console.text().ends_with("Type V for user interface\n"))
+      << "one listed gain: the first pass has nothing to change";
+}

@@ -1,0 +1,39 @@
+// tuner_thread: the one thread that talks to the dongle. Sets up the channel filter,
+// finds, opens and configures the dongle, starts the DSP thread, then reads 65,536-byte
+// blocks into the SampleRing and applies the frequency, tuner gain mode, gain and AGC
+// changes the keys have requested, one pass per read.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "control/rx_state.h"
+#include "dsp/fir_filter.h"
+#include "tuner/dongle.h"
+#include "tuner/sample_ring.h"
+#include "variants/variant.h"
+
+inline constexpr int32_t read_block_bytes = 65536;
+inline constexpr int32_t discarded_read_bytes = 4096;  // first read after a buffer reset
+
+// Failed reads in a row after which the dongle is taken as gone even without the
+// no-device result: a dongle that cannot deliver anything for this long is of no use,
+// and going on would only repeat the failure.
+inline constexpr int32_t gone_after_failed_reads = 100;
+
+struct TunerLinks {
+  RxState& state;
+  const Variant& variant;
+  DongleApi& dongle;
+  SampleRing& ring;
+  FirFilter& filter;
+  std::function<void()> start_dsp;  // starts the DSP thread, once the dongle is configured
+};
+
+// The thread body. Returns 0 when the read loop ends (running cleared, or the dongle
+// gone) or when start-up fails.
+int tuner_thread(TunerLinks links);
+
+// Message texts.
+inline constexpr const char* no_devices_text = "No supported devices found\n";
+inline constexpr const char* dongle_gone_text = "\nDongle gone (unplugged?): reading stopped.\n";
