@@ -1,0 +1,153 @@
+// The playback and capture workers: each keeps exactly two buffers with its wave device
+// and handles one returned buffer per pass.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "audio/audio_channel.h"
+#include "audio/channel_sync.h"
+
+namespace {
+
+// The two buffers a worker alternates between; its own storage, never the ring's.
+struct WorkerBuffers {
+  uint8_t data[2][audio_block_bytes] = {};
+};
+
+WaveFormat channel_format(const AudioChannel& c) {
+  WaveFormat f;
+  f.channels = static_cast<uint16_t>(c.channels);
+  f.sample_rate = c.sample_rate;
+  f.bits_per_sample = 16;
+  return f;
+}
+
+// Opens the device; on success also creates the channel's semaphore and reports the
+// worker running. On failure reports it stopped.
+std::unique_ptr<WaveDevice> start_worker(AudioChannel* c, WaveDirection direction,
+                                         std::atomic<int32_t>& state) {
+  AudioSlots& slots = *c->owner;
+  std::unique_ptr<WaveDevice> device =
+      slots.backend->open(direction, c->device_id, channel_format(*c), audio_block_bytes);
+  if (!device) {
+    audio_set_state(slots, state, 0);
+    return nullptr;
+  }
+  char name[64];
+  std::snprintf(name, sizeof name, slots.semaphore_name, c->slot);
+  c->semaphore.store(named_semaphore_open(name, 1));
+  audio_set_state(slots, state, 1);
+  return device;
+}
+
+// Stops the device at once, dropping what it still holds, closes it, and reports the
+// worker stopped: the last thing the worker does with the record.
+void end_worker(AudioChannel* c, std::unique_ptr<WaveDevice> device,
+                std::atomic<int32_t>& state) {
+  device->reset();
+  device.reset();
+  audio_set_state(*c->owner, state, 0);
+}
+
+// One less block waiting; never below zero.
+void count_drained(AudioChannel* c) {
+  QueuedLock lock(c->semaphore.load(), c->owner->semaphore_wait_ms);
+  int32_t q = c->queued.load();
+  while (!c->queued.compare_exchange_weak(q, q > 0 ? q - 1 : 0)) {
+  }
+}
+
+}  // namespace
+
+int playback_worker(AudioChannel* c) {
+  std::unique_ptr<WaveDevice> device = start_worker(c, WaveDirection::playback, c->playback_state);
+  if (!device) return 0;
+  auto buffers = std::make_unique<WorkerBuffers>();
+
+  // Two buffers of silence start the device. They come from the worker's own zeroed
+  // buffers rather than ring blocks 0 and 1, so a producer that writes early never
+  // shares a block with the device.
+  device->queue(buffers->data[0], audio_block_bytes);
+  device->queue(buffers->data[1], audio_block_bytes);
+  device->wait(audio_device_wait_ms);  // the device's signal for its opening
+
+  int current = 0;
+  bool playing = false;
+  if (c->run.load() == 1) {
+    for (;;) {
+      // A wait that runs out counts as a returned buffer, so a device that stops
+      // returning buffers still lets the worker notice a cleared `run`.
+      device->wait(audio_device_wait_ms);
+      if (c->run.load() == 0) break;
+
+      uint8_t* data = buffers->data[current];
+      if (!playing) {
+        if (c->queued.load() > c->prebuffer) {
+          playing = true;
+        } else {
+          std::memset(data, 0, audio_block_bytes);
+        }
+      }
+      if (playing) {
+        int32_t r = c->read_index.load(std::memory_order_relaxed);
+        if (r != c->write_index.load(std::memory_order_acquire)) {
+          std::memcpy(data, c->blocks[r], audio_block_bytes);
+          r = audio_next_block(r);
+          c->read_index.store(r, std::memory_order_release);
+          count_drained(c);
+          if (c->queued.load() == 0 && r == c->write_index.load(std::memory_order_acquire)) {
+            playing = false;
+          }
+        }
+        // With the ring empty the buffer keeps what it held and plays it again.
+      }
+      device->queue(data, audio_block_bytes);
+      current ^= 1;
+      if (c->run.load() != 1) break;
+    }
+  }
+  end_worker(c, std::move(device), c->playback_state);
+  return 0;
+}
+
+int capture_worker(AudioChannel* c) {
+  std::unique_ptr<WaveDevice> device = start_worker(c, WaveDirection::capture, c->capture_state);
+  if (!device) return 0;
+  auto buffers = std::make_unique<WorkerBuffers>();
+
+  device->queue(buffers->data[0], audio_block_bytes);
+  device->queue(buffers->data[1], audio_block_bytes);
+  device->start();
+  device->wait(audio_device_wait_ms);  // the device's signal for its opening
+
+  int current = 0;
+  if (c->run.load() == 1) {
+    for (;;) {
+      device->wait(audio_device_wait_ms);
+      uint8_t* data = buffers->data[current];
+      // After a wait that ran out nothing may have finished; the buffer then keeps what
+      // it held.
+      device->take(data, audio_block_bytes);
+      if (c->run.load() == 0) break;
+
+      if (c->hold.load() == 0) {
+        int32_t w = c->write_index.load(std::memory_order_relaxed);
+        std::memcpy(c->blocks[w], data, audio_block_bytes);
+        w = audio_next_block(w);
+        c->write_index.store(w, std::memory_order_release);
+        QueuedLock lock(c->semaphore.load(), c->owner->semaphore_wait_ms);
+        // Catching up with the reader overruns the ring: the waiting blocks are lost.
+        if (w == c->read_index.load(std::memory_order_acquire)) {
+          c->queued.store(0);
+        } else {
+          c->queued.fetch_add(1);
+        }
+      }
+      device->queue(data, audio_block_bytes);
+      current ^= 1;
+      if (c->run.load() != 1) break;
+    }
+  }
+  end_worker(c, std::move(device), c->capture_state);
+  return 0;
+}

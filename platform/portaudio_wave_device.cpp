@@ -1,0 +1,251 @@
+// Wave devices on PortAudio. The stream's callback runs on the card's clock: it moves
+// frames between the card and a small ring of buffer copies, and a buffer counts as
+// finished when the card has taken its last frame (playback) or delivered its last
+// frame (capture). The ring is single-producer single-consumer between the worker and
+// the callback, so the callback never takes a lock; completion is a POSIX semaphore,
+// whose post is safe in a callback.
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <portaudio.h>
+#include <semaphore.h>
+#include <vector>
+
+#include "platform/audio_devices.h"
+#include "platform/wave_device.h"
+
+namespace {
+
+// PortAudio's open, start, stop and close are not made for concurrent callers; every
+// channel's worker goes through this one lock for them.
+std::mutex& stream_calls() {
+  static std::mutex m;
+  return m;
+}
+
+// More than the two buffers a worker keeps queued, so a worker that refills a buffer
+// after a wait that ran out is never refused while the card is still behind.
+constexpr uint32_t device_slots = 4;
+
+class PortAudioWaveDevice final : public WaveDevice {
+ public:
+  PortAudioWaveDevice(WaveDirection direction, const WaveFormat& format, int buffer_bytes)
+      : direction_(direction),
+        buffer_bytes_(buffer_bytes),
+        block_align_(wave_block_align(format)),
+        storage_(static_cast<size_t>(buffer_bytes) * device_slots) {
+    sem_init(&finished_, 0, 0);
+  }
+
+  ~PortAudioWaveDevice() override {
+    if (stream_) {
+      std::lock_guard<std::mutex> lock(stream_calls());
+      Pa_CloseStream(stream_);  // aborts a running stream first
+    }
+    sem_destroy(&finished_);
+  }
+
+  bool open(PaDeviceIndex index, const WaveFormat& format) {
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
+    if (!info) return false;
+    PaStreamParameters params{};
+    params.device = index;
+    params.channelCount = format.channels;
+    params.sampleFormat = paInt16;
+    params.suggestedLatency = direction_ == WaveDirection::playback
+                                  ? info->defaultHighOutputLatency
+                                  : info->defaultHighInputLatency;
+    bool out = direction_ == WaveDirection::playback;
+    std::lock_guard<std::mutex> lock(stream_calls());
+    PaError e = Pa_OpenStream(&stream_, out ? nullptr : &params, out ? &params : nullptr,
+                              format.sample_rate, paFramesPerBufferUnspecified, paNoFlag,
+                              &PortAudioWaveDevice::callback, this);
+    if (e != paNoError) {
+      stream_ = nullptr;
+      return false;
+    }
+    // Playback runs from the start and plays silence until a buffer is queued; capture
+    // waits for start().
+    if (out) {
+      if (Pa_StartStream(stream_) != paNoError) return false;
+      active_ = true;
+    }
+    sem_post(&finished_);  // the signal for the open
+    return true;
+  }
+
+  bool wait(int timeout_ms) override {
+    timespec until{};
+    clock_gettime(CLOCK_MONOTONIC, &until);
+    until.tv_sec += timeout_ms / 1000;
+    until.tv_nsec += static_cast<long>(timeout_ms % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+      until.tv_sec += 1;
+      until.tv_nsec -= 1000000000L;
+    }
+    for (;;) {
+      if (sem_clockwait(&finished_, CLOCK_MONOTONIC, &until) == 0) return true;
+      if (errno != EINTR) return false;
+    }
+  }
+
+  bool queue(const uint8_t* data, int length) override {
+    if (length <= 0 || length > buffer_bytes_) return false;
+    if (direction_ == WaveDirection::playback && !data) return false;
+    uint32_t tail = tail_.load(std::memory_order_relaxed);
+    // A slot is free again once the card has finished it (playback) or the worker has
+    // taken its recording (capture).
+    uint32_t oldest = direction_ == WaveDirection::playback
+                          ? done_.load(std::memory_order_acquire)
+                          : taken_;
+    if (tail - oldest >= device_slots) return false;
+    uint32_t slot = tail % device_slots;
+    if (data && direction_ == WaveDirection::playback) {
+      std::memcpy(slot_data(slot), data, static_cast<size_t>(length));
+    }
+    lengths_[slot] = length;
+    tail_.store(tail + 1, std::memory_order_release);
+    if (!active_) {
+      std::lock_guard<std::mutex> lock(stream_calls());
+      if (direction_ == WaveDirection::playback && Pa_StartStream(stream_) == paNoError) {
+        active_ = true;
+      }
+    }
+    return true;
+  }
+
+  bool take(uint8_t* data, int length) override {
+    if (direction_ != WaveDirection::capture) return false;
+    if (taken_ == done_.load(std::memory_order_acquire)) return false;
+    uint32_t slot = taken_ % device_slots;
+    int n = std::min(length, lengths_[slot]);
+    if (n > 0) std::memcpy(data, slot_data(slot), static_cast<size_t>(n));
+    ++taken_;
+    return true;
+  }
+
+  void start() override {
+    if (direction_ != WaveDirection::capture || active_) return;
+    std::lock_guard<std::mutex> lock(stream_calls());
+    if (Pa_StartStream(stream_) == paNoError) active_ = true;
+  }
+
+  void reset() override {
+    if (active_) {
+      std::lock_guard<std::mutex> lock(stream_calls());
+      Pa_AbortStream(stream_);  // the callback has stopped once this returns
+      active_ = false;
+    }
+    // Every buffer still queued comes back now: unplayed, or with whatever part of it
+    // was recorded.
+    uint32_t tail = tail_.load(std::memory_order_relaxed);
+    uint32_t done = done_.load(std::memory_order_relaxed);
+    done_.store(tail, std::memory_order_release);
+    offset_ = 0;
+    for (uint32_t i = done; i != tail; ++i) sem_post(&finished_);
+  }
+
+ private:
+  uint8_t* slot_data(uint32_t slot) {
+    return storage_.data() + static_cast<size_t>(slot) * static_cast<size_t>(buffer_bytes_);
+  }
+
+  static int callback(const void* input, void* output, unsigned long frames,
+                      const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self) {
+    auto* d = static_cast<PortAudioWaveDevice*>(self);
+    size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(d->block_align_);
+    if (d->direction_ == WaveDirection::playback) {
+      d->play(static_cast<uint8_t*>(output), bytes);
+    } else {
+      d->record(static_cast<const uint8_t*>(input), bytes);
+    }
+    return paContinue;
+  }
+
+  // Fills the card's buffer from the queued buffers in order, silence after the last.
+  void play(uint8_t* out, size_t bytes) {
+    size_t pos = 0;
+    while (pos < bytes) {
+      uint32_t done = done_.load(std::memory_order_relaxed);
+      if (done == tail_.load(std::memory_order_acquire)) {
+        std::memset(out + pos, 0, bytes - pos);
+        return;
+      }
+      uint32_t slot = done % device_slots;
+      size_t left = static_cast<size_t>(lengths_[slot]) - offset_;
+      size_t n = std::min(left, bytes - pos);
+      std::memcpy(out + pos, slot_data(slot) + offset_, n);
+      pos += n;
+      offset_ += n;
+      if (offset_ == static_cast<size_t>(lengths_[slot])) finish(done);
+    }
+  }
+
+  // Fills the queued buffers in order with what the card delivered; with none queued
+  // the frames are dropped.
+  void record(const uint8_t* in, size_t bytes) {
+    size_t pos = 0;
+    while (pos < bytes) {
+      uint32_t done = done_.load(std::memory_order_relaxed);
+      if (done == tail_.load(std::memory_order_acquire)) return;
+      uint32_t slot = done % device_slots;
+      size_t left = static_cast<size_t>(lengths_[slot]) - offset_;
+      size_t n = std::min(left, bytes - pos);
+      if (in) {
+        std::memcpy(slot_data(slot) + offset_, in + pos, n);
+      } else {
+        std::memset(slot_data(slot) + offset_, 0, n);
+      }
+      pos += n;
+      offset_ += n;
+      if (offset_ == static_cast<size_t>(lengths_[slot])) finish(done);
+    }
+  }
+
+  void finish(uint32_t done) {
+    offset_ = 0;
+    done_.store(done + 1, std::memory_order_release);
+    sem_post(&finished_);
+  }
+
+  const WaveDirection direction_;
+  const int buffer_bytes_;
+  const int block_align_;
+  std::vector<uint8_t> storage_;   // device_slots buffers of buffer_bytes_
+  int lengths_[device_slots] = {};  // written before tail_ publishes the slot
+  PaStream* stream_ = nullptr;
+  bool active_ = false;             // worker side only
+  sem_t finished_;
+  std::atomic<uint32_t> tail_{0};   // buffers queued; worker writes
+  std::atomic<uint32_t> done_{0};   // buffers finished; callback writes (reset once stopped)
+  uint32_t taken_ = 0;              // capture recordings handed over; worker only
+  size_t offset_ = 0;               // bytes of the current buffer moved; callback only
+};
+
+class PortAudioBackend final : public WaveBackend {
+ public:
+  std::unique_ptr<WaveDevice> open(WaveDirection direction, int device_id,
+                                   const WaveFormat& format, int buffer_bytes) override {
+    if (format.channels < 1 || format.sample_rate < 1 || format.bits_per_sample != 16 ||
+        buffer_bytes < 1) {
+      return nullptr;
+    }
+    if (!audio_system_start()) return nullptr;
+    int index = direction == WaveDirection::playback ? wave_out_portaudio_index(device_id)
+                                                     : wave_in_portaudio_index(device_id);
+    if (index == paNoDevice) return nullptr;
+    auto device = std::make_unique<PortAudioWaveDevice>(direction, format, buffer_bytes);
+    if (!device->open(index, format)) return nullptr;
+    return device;
+  }
+};
+
+}  // namespace
+
+WaveBackend& portaudio_wave_backend() {
+  static PortAudioBackend backend;
+  return backend;
+}

@@ -1,0 +1,65 @@
+// A wave device: a sound device that takes (or fills) whole PCM buffers queued one
+// behind the other, and gives one completion signal when it has opened and then one per
+// finished buffer, buffers finishing in the order they were queued. A worker thread
+// keeps two buffers queued and refills each one as its signal arrives, so the device's
+// own clock paces the worker.
+//
+// Two back ends: PortAudio for real cards, and a virtual device whose clock a test
+// drives (platform/virtual_wave_device.h).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+enum class WaveDirection { playback, capture };
+
+// Interleaved linear PCM.
+struct WaveFormat {
+  int channels = 0;         // samples per frame
+  int sample_rate = 0;      // frames per second
+  int bits_per_sample = 16;
+};
+
+inline int wave_block_align(const WaveFormat& f) { return f.channels * f.bits_per_sample / 8; }
+
+class WaveDevice {
+ public:
+  virtual ~WaveDevice() = default;  // closes the device; queued buffers are dropped
+
+  // Waits up to timeout_ms for the next completion signal. True when a signal came,
+  // false when the time ran out. Signals are counted, never merged: each finished
+  // buffer wakes exactly one wait.
+  virtual bool wait(int timeout_ms) = 0;
+
+  // Queues one buffer of `length` bytes behind those already queued. Playback: the
+  // device copies the bytes before returning, so `data` may be refilled at once; when
+  // nothing is queued the device plays silence. Capture: `data` is not used; the device
+  // records `length` bytes into a buffer of its own, handed over by take(). False when
+  // refused (length out of range, or as many buffers queued as the device holds).
+  virtual bool queue(const uint8_t* data, int length) = 0;
+
+  // Capture: copies the oldest finished recording into `data` (up to `length` bytes)
+  // and forgets it. False, with `data` untouched, when no recording has finished.
+  virtual bool take(uint8_t* data, int length) = 0;
+
+  // Capture: begins recording into the queued buffers. Playback devices play from open.
+  virtual void start() = 0;
+
+  // Every queued buffer comes back at once (each with its completion signal) and the
+  // sound or the recording stops; a later queue() starts the device again.
+  virtual void reset() = 0;
+};
+
+class WaveBackend {
+ public:
+  virtual ~WaveBackend() = default;
+
+  // Opens wave device `device_id` of that direction (-1: the default device) for
+  // buffers of at most `buffer_bytes`. Null when the device cannot be opened in this
+  // format. A device that opens has given its first completion signal.
+  virtual std::unique_ptr<WaveDevice> open(WaveDirection direction, int device_id,
+                                           const WaveFormat& format, int buffer_bytes) = 0;
+};
+
+// The PortAudio back end, on the wave-device numbering of platform/audio_devices.h.
+WaveBackend& portaudio_wave_backend();
