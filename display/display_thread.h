@@ -1,17 +1,34 @@
-// The spectrum display's thread.
+// The spectrum display's thread: finds the terminal, keeps the picture at its top while
+// display_run is set, and gives the rows back when it stops.
 #pragma once
 
-#include <atomic>
+#include "display/display_state.h"
 
 struct RxState;
 
-struct DisplayState {
-  std::atomic<bool> thread_alive{false};  // a display thread runs and may still draw
-};
+// Printed when the display starts and when it stops.
+inline constexpr const char* key_help_text =
+    " -------------------------------------- \n"
+    " N - AGC mode, Home/End - gain control (for AGC mode = 2),\n"
+    " M - tuning control,\n"
+    " Left, Right - jump channels (change freq),\n"
+    " Up, Down - SQL-level, Esc - exit.\n"
+    " -------------------------------------- \n";
 
-// Starts display_thread, first waiting for a previous one to end, so only one thread
-// ever draws.
+// The window geometry line: left, top, width, height.
+inline constexpr const char* window_geometry_format = " x = %d y = %d   (%d - %d)\n";
+
+// Printed instead of drawing when the output is not a terminal.
+inline constexpr const char* no_terminal_text =
+    "Display: standard output is not a terminal, nothing to draw on\n";
+
+// Starts display_thread (display_run is already set). A display thread that is still
+// running is told to end and waited for first, so only one thread ever draws.
 void display_start(RxState& state, DisplayState& display);
 
-// Runs while display_run is set.
-int display_thread(RxState& state, DisplayState& display);
+// Waits for the latest display thread to end (after display_run was cleared).
+void display_wait_end(DisplayState& display);
+
+// The thread body. generation is the start count it was started under; it runs while
+// display_run is set and no later start has happened.
+int display_thread(RxState& state, DisplayState& display, uint32_t generation);

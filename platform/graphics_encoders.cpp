@@ -1,0 +1,254 @@
+#include "platform/graphics_encoders.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+int red(uint32_t c) { return static_cast<int>(c & 0xFF); }
+int green(uint32_t c) { return static_cast<int>((c >> 8) & 0xFF); }
+int blue(uint32_t c) { return static_cast<int>((c >> 16) & 0xFF); }
+
+constexpr char base64_digits[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Save the cursor, go to the top-left corner.
+constexpr const char* picture_begin = "\x1b" "7" "\x1b[1;1H";
+// Back to where the cursor was.
+constexpr const char* picture_end = "\x1b" "8";
+
+void append_number(std::string& out, long long n) { out += std::to_string(n); }
+
+// One RGB pixel is exactly three bytes, which base64 turns into four characters.
+void append_pixel_base64(std::string& out, uint32_t c) {
+  const uint32_t bits = (static_cast<uint32_t>(red(c)) << 16) |
+                        (static_cast<uint32_t>(green(c)) << 8) | static_cast<uint32_t>(blue(c));
+  out += base64_digits[(bits >> 18) & 63];
+  out += base64_digits[(bits >> 12) & 63];
+  out += base64_digits[(bits >> 6) & 63];
+  out += base64_digits[bits & 63];
+}
+
+constexpr int kitty_pixels_per_chunk = 1024;  // 4,096 base64 characters per escape
+
+// Brightest first by the strongest channel, then by the sum; a lone red trace pixel
+// beats the black around it and the dimmer waterfall colours.
+int brightness(uint32_t c) {
+  return std::max({red(c), green(c), blue(c)}) * 1024 + red(c) + green(c) + blue(c);
+}
+
+void append_sgr_colour(std::string& out, int layer, uint32_t c) {
+  out += "\x1b[";
+  append_number(out, layer);
+  out += ";2;";
+  append_number(out, red(c));
+  out += ';';
+  append_number(out, green(c));
+  out += ';';
+  append_number(out, blue(c));
+  out += 'm';
+}
+
+void append_sixel_run(std::string& out, char sixel, int count) {
+  if (count >= 4) {
+    out += '!';
+    append_number(out, count);
+    out += sixel;
+  } else {
+    out.append(static_cast<size_t>(count), sixel);
+  }
+}
+
+constexpr int sixel_registers = 256;
+
+}  // namespace
+
+void kitty_encode(std::string& out, const uint32_t* pixels, int width, int height,
+                  uint32_t image_id) {
+  out += picture_begin;
+  const long long total = static_cast<long long>(width) * height;
+  long long done = 0;
+  bool first = true;
+  do {
+    const long long count = std::min<long long>(kitty_pixels_per_chunk, total - done);
+    const bool more = done + count < total;
+    out += "\x1b_G";
+    if (first) {
+      // Sending the same image number again replaces the previous picture.
+      out += "a=T,f=24,s=";
+      append_number(out, width);
+      out += ",v=";
+      append_number(out, height);
+      out += ",i=";
+      append_number(out, image_id);
+      out += ",p=1,q=2,C=1,";
+      first = false;
+    }
+    out += more ? "m=1;" : "m=0;";
+    for (long long i = done; i < done + count; ++i) append_pixel_base64(out, pixels[i]);
+    out += "\x1b\\";
+    done += count;
+  } while (done < total);
+  out += picture_end;
+}
+
+std::string kitty_delete_text(uint32_t image_id) {
+  return "\x1b_Ga=d,d=I,q=2,i=" + std::to_string(image_id) + "\x1b\\";
+}
+
+int sixel_percent(int channel) { return (channel * 100 + 127) / 255; }
+int sixel_channel(int percent) { return (percent * 255 + 50) / 100; }
+
+void sixel_encode(std::string& out, const uint32_t* pixels, int width, int height) {
+  if (width <= 0 || height <= 0) return;
+  const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+  // Colour registers by percent levels. Should the picture hold more distinct levels
+  // than there are registers, levels are coarsened to steps of 20 (216 colours).
+  thread_local std::unordered_map<uint32_t, int> registers;
+  thread_local std::vector<uint32_t> register_colour;  // percent triple per register
+  thread_local std::vector<uint8_t> pixel_register;
+  auto key_of = [](uint32_t c, int step) {
+    auto level = [step](int ch) {
+      const int p = sixel_percent(ch);
+      return static_cast<uint32_t>(step == 1 ? p : (p + step / 2) / step * step);
+    };
+    return (level(red(c)) << 16) | (level(green(c)) << 8) | level(blue(c));
+  };
+  int step = 1;
+  for (;;) {
+    registers.clear();
+    register_colour.clear();
+    pixel_register.resize(count);
+    bool fits = true;
+    for (size_t i = 0; i < count && fits; ++i) {
+      const uint32_t key = key_of(pixels[i], step);
+      auto [it, added] = registers.try_emplace(key, static_cast<int>(register_colour.size()));
+      if (added) {
+        if (register_colour.size() == sixel_registers) {
+          fits = false;
+          break;
+        }
+        register_colour.push_back(key);
+      }
+      pixel_register[i] = static_cast<uint8_t>(it->second);
+    }
+    if (fits) break;
+    step = 20;
+  }
+
+  out += picture_begin;
+  out += "\x1bP0;1;0q\"1;1;";  // pixels left unpainted keep what is under them
+  append_number(out, width);
+  out += ';';
+  append_number(out, height);
+  for (size_t r = 0; r < register_colour.size(); ++r) {
+    const uint32_t key = register_colour[r];
+    out += '#';
+    append_number(out, static_cast<long long>(r));
+    out += ";2;";
+    append_number(out, (key >> 16) & 0xFF);
+    out += ';';
+    append_number(out, (key >> 8) & 0xFF);
+    out += ';';
+    append_number(out, key & 0xFF);
+  }
+
+  // Per band of six rows: a column mask per register, then one pass per register used.
+  thread_local std::vector<uint8_t> masks;
+  masks.assign(register_colour.size() * static_cast<size_t>(width), 0);
+  std::vector<bool> used(register_colour.size());
+  for (int band = 0; band * 6 < height; ++band) {
+    std::fill(masks.begin(), masks.end(), 0);
+    std::fill(used.begin(), used.end(), false);
+    for (int bit = 0; bit < 6 && band * 6 + bit < height; ++bit) {
+      const size_t row = static_cast<size_t>(band * 6 + bit) * static_cast<size_t>(width);
+      for (int x = 0; x < width; ++x) {
+        const int reg = pixel_register[row + static_cast<size_t>(x)];
+        masks[static_cast<size_t>(reg) * static_cast<size_t>(width) + static_cast<size_t>(x)] |=
+            static_cast<uint8_t>(1u << bit);
+        used[static_cast<size_t>(reg)] = true;
+      }
+    }
+    if (band > 0) out += '-';
+    bool first_colour = true;
+    for (size_t reg = 0; reg < register_colour.size(); ++reg) {
+      if (!used[reg]) continue;
+      if (!first_colour) out += '$';
+      first_colour = false;
+      out += '#';
+      append_number(out, static_cast<long long>(reg));
+      const uint8_t* mask = masks.data() + reg * static_cast<size_t>(width);
+      int end = width;
+      while (end > 0 && mask[end - 1] == 0) --end;  // trailing empty sixels say nothing
+      int x = 0;
+      while (x < end) {
+        int run = 1;
+        while (x + run < end && mask[x + run] == mask[x]) ++run;
+        append_sixel_run(out, static_cast<char>(63 + mask[x]), run);
+        x += run;
+      }
+    }
+  }
+  out += "\x1b\\";
+  out += picture_end;
+}
+
+void shrink_brightest(const uint32_t* pixels, int width, int height, uint32_t* out, int out_width,
+                      int out_height) {
+  for (int ty = 0; ty < out_height; ++ty) {
+    const long long y0 = static_cast<long long>(ty) * height / out_height;
+    const long long y1 = std::max(y0 + 1, static_cast<long long>(ty + 1) * height / out_height);
+    for (int tx = 0; tx < out_width; ++tx) {
+      const long long x0 = static_cast<long long>(tx) * width / out_width;
+      const long long x1 = std::max(x0 + 1, static_cast<long long>(tx + 1) * width / out_width);
+      uint32_t best = pixels[y0 * width + x0];
+      int best_key = brightness(best);
+      for (long long y = y0; y < y1; ++y) {
+        for (long long x = x0; x < x1; ++x) {
+          const uint32_t c = pixels[y * width + x];
+          const int key = brightness(c);
+          if (key > best_key) {
+            best = c;
+            best_key = key;
+          }
+        }
+      }
+      out[static_cast<size_t>(ty) * static_cast<size_t>(out_width) + static_cast<size_t>(tx)] =
+          best;
+    }
+  }
+}
+
+void blocks_encode(std::string& out, const uint32_t* pixels, int width, int height, int columns,
+                   int rows) {
+  const int out_width = std::min(columns, width);
+  const int out_height = std::min(2 * rows, height);
+  if (out_width <= 0 || out_height <= 0) return;
+  thread_local std::vector<uint32_t> small;
+  small.resize(static_cast<size_t>(out_width) * static_cast<size_t>(out_height));
+  shrink_brightest(pixels, width, height, small.data(), out_width, out_height);
+  out += picture_begin;
+  const int cell_rows = (out_height + 1) / 2;
+  for (int row = 0; row < cell_rows; ++row) {
+    out += "\x1b[";
+    append_number(out, row + 1);
+    out += ";1H";
+    bool have_colours = false;
+    uint32_t fg = 0, bg = 0;
+    for (int x = 0; x < out_width; ++x) {
+      const uint32_t top = small[static_cast<size_t>(2 * row) * out_width + x];
+      // An odd last pixel row leaves the lower halves of the last cell row black.
+      const uint32_t bottom =
+          2 * row + 1 < out_height ? small[static_cast<size_t>(2 * row + 1) * out_width + x] : 0u;
+      if (!have_colours || top != fg) append_sgr_colour(out, 38, top);
+      if (!have_colours || bottom != bg) append_sgr_colour(out, 48, bottom);
+      have_colours = true;
+      fg = top;
+      bg = bottom;
+      out += "\xe2\x96\x80";  // U+2580 upper half block
+    }
+    out += "\x1b[0m\x1b[K";  // the rest of the row in the terminal's own colours
+  }
+  out += picture_end;
+}

@@ -1,0 +1,172 @@
+#include "platform/terminal_graphics.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
+#include <vector>
+
+TerminalCaps terminal_caps;
+
+namespace {
+
+constexpr int probe_time_limit_ms = 500;
+constexpr const char* kitty_query_id = "31";
+
+std::vector<int> numbers_of(const std::string& text) {
+  std::vector<int> numbers;
+  int value = 0;
+  bool any = false;
+  for (char ch : text) {
+    if (ch >= '0' && ch <= '9') {
+      if (value < 100000000) value = value * 10 + (ch - '0');
+      any = true;
+    } else if (ch == ';') {
+      numbers.push_back(any ? value : 0);
+      value = 0;
+      any = false;
+    }
+  }
+  numbers.push_back(any ? value : 0);
+  return numbers;
+}
+
+void csi_reply(ProbeReader& reader, char final_byte, TerminalCaps& caps) {
+  const std::string& params = reader.body;
+  if (final_byte == 'c' && !params.empty() && params[0] == '?') {
+    const std::vector<int> attributes = numbers_of(params.substr(1));
+    for (size_t i = 1; i < attributes.size(); ++i) {  // the first is the terminal class
+      if (attributes[i] == 4) caps.sixel = true;
+    }
+    caps.probed = true;
+    reader.done = true;
+  } else if (final_byte == 't') {
+    const std::vector<int> n = numbers_of(params);
+    if (n.size() == 3 && n[0] == 4) {
+      caps.pixel_height = n[1];
+      caps.pixel_width = n[2];
+    } else if (n.size() == 3 && n[0] == 6) {
+      caps.cell_height = n[1];
+      caps.cell_width = n[2];
+    }
+  }
+}
+
+void string_reply(ProbeReader& reader, TerminalCaps& caps) {
+  const std::string& text = reader.body;
+  if (reader.introducer == '_' && !text.empty() && text[0] == 'G') {
+    const std::string id = std::string("i=") + kitty_query_id;
+    const size_t semicolon = text.find(';');
+    if (semicolon == std::string::npos) return;
+    if (text.find(id) < semicolon && text.compare(semicolon + 1, 2, "OK") == 0) caps.kitty = true;
+  }
+}
+
+bool contains(const char* text, const char* part) { return text && std::strstr(text, part); }
+
+}  // namespace
+
+std::string probe_query_text() {
+  return std::string("\x1b_Gi=") + kitty_query_id + ",s=1,v=1,a=q,t=d,f=24;AAAA\x1b\\" +
+         "\x1b[14t\x1b[16t\x1b[c";
+}
+
+void probe_reader_feed(ProbeReader& reader, uint8_t byte, TerminalCaps& caps) {
+  constexpr size_t body_limit = 4096;  // a runaway reply cannot grow without bound
+  switch (reader.state) {
+    case ProbeReader::State::ground:
+      if (byte == 0x1B) reader.state = ProbeReader::State::escape;
+      break;
+    case ProbeReader::State::escape:
+      reader.body.clear();
+      if (byte == '[') {
+        reader.state = ProbeReader::State::csi;
+      } else if (byte == '_' || byte == 'P' || byte == ']') {
+        reader.introducer = static_cast<char>(byte);
+        reader.state = ProbeReader::State::string;
+      } else if (byte != 0x1B) {
+        reader.state = ProbeReader::State::ground;
+      }
+      break;
+    case ProbeReader::State::csi:
+      if (byte >= 0x40 && byte <= 0x7E) {
+        csi_reply(reader, static_cast<char>(byte), caps);
+        reader.state = ProbeReader::State::ground;
+      } else if (byte == 0x1B) {
+        reader.state = ProbeReader::State::escape;
+      } else if (reader.body.size() < body_limit) {
+        reader.body += static_cast<char>(byte);
+      }
+      break;
+    case ProbeReader::State::string:
+      if (byte == 0x07) {
+        string_reply(reader, caps);
+        reader.state = ProbeReader::State::ground;
+      } else if (byte == 0x1B) {
+        reader.state = ProbeReader::State::string_escape;
+      } else if (reader.body.size() < body_limit) {
+        reader.body += static_cast<char>(byte);
+      }
+      break;
+    case ProbeReader::State::string_escape:
+      if (byte == '\\') {
+        string_reply(reader, caps);
+        reader.state = ProbeReader::State::ground;
+      } else {
+        // Not a terminator: a new sequence starts here.
+        reader.state = ProbeReader::State::escape;
+        probe_reader_feed(reader, byte, caps);
+      }
+      break;
+  }
+}
+
+void terminal_graphics_probe(int in_fd, int out_fd) {
+  if (!isatty(in_fd) || !isatty(out_fd)) return;
+  const std::string query = probe_query_text();
+  size_t sent = 0;
+  while (sent < query.size()) {
+    const ssize_t n = ::write(out_fd, query.data() + sent, query.size() - sent);
+    if (n <= 0) return;
+    sent += static_cast<size_t>(n);
+  }
+  ProbeReader reader;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(probe_time_limit_ms);
+  while (!reader.done) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{in_fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (ready <= 0) continue;  // EINTR or the time is up; the loop checks
+    uint8_t bytes[256];
+    const ssize_t n = ::read(in_fd, bytes, sizeof bytes);
+    if (n <= 0) break;
+    for (ssize_t i = 0; i < n && !reader.done; ++i) probe_reader_feed(reader, bytes[i], terminal_caps);
+  }
+}
+
+PresenterKind presenter_choose(const TerminalCaps& caps, const char* forced, const char* term,
+                               const char* tmux) {
+  if (forced) {
+    if (std::strcmp(forced, "kitty") == 0) return PresenterKind::kitty;
+    if (std::strcmp(forced, "sixel") == 0) return PresenterKind::sixel;
+    if (std::strcmp(forced, "blocks") == 0) return PresenterKind::blocks;
+  }
+  // A multiplexer answers the queries for the terminal it emulates, not the outer one.
+  if ((tmux && *tmux) || (term && (std::strncmp(term, "tmux", 4) == 0 ||
+                                   std::strncmp(term, "screen", 6) == 0))) {
+    return PresenterKind::blocks;
+  }
+  if (caps.kitty) return PresenterKind::kitty;
+  if (caps.sixel) return PresenterKind::sixel;
+  if (contains(term, "kitty")) return PresenterKind::kitty;
+  return PresenterKind::blocks;
+}
+
+PresenterKind presenter_from_environment() {
+  return presenter_choose(terminal_caps, std::getenv("RXIQ_DISPLAY"), std::getenv("TERM"),
+                          std::getenv("TMUX"));
+}

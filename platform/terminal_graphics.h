@@ -1,0 +1,51 @@
+// What the terminal can show pictures with, learnt once at start-up from its answers
+// to the standard queries, and the choice of presenter made from it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/terminal_presenter.h"
+
+struct TerminalCaps {
+  bool probed = false;    // the queries were sent and answered (the DA1 reply came)
+  bool kitty = false;     // the kitty graphics query was answered OK
+  bool sixel = false;     // the primary device attributes list sixel graphics
+  int pixel_width = 0;    // text area size in pixels, 0 when not told
+  int pixel_height = 0;
+  int cell_width = 0;     // one character cell in pixels, 0 when not told
+  int cell_height = 0;
+};
+
+// Written by terminal_graphics_probe before any display thread starts; read-only after.
+extern TerminalCaps terminal_caps;
+
+// Reads terminal replies byte by byte.
+struct ProbeReader {
+  enum class State { ground, escape, csi, string, string_escape };
+  State state = State::ground;
+  char introducer = 0;  // '_', 'P' or ']' while in a string
+  std::string body;     // parameters of a CSI sequence or text of an APC string
+  bool done = false;    // the DA1 reply, which ends the answers, has been read
+};
+
+// The queries sent by the probe: kitty graphics, text area and cell size in pixels,
+// primary device attributes (answered by every terminal, so it comes last).
+std::string probe_query_text();
+
+// Feeds one reply byte into reader, recording what it learns in caps.
+void probe_reader_feed(ProbeReader& reader, uint8_t byte, TerminalCaps& caps);
+
+// Sends the queries on out_fd and reads the replies from in_fd until the DA1 reply or
+// a short time limit. Does nothing unless both are terminals. Must run before anything
+// else reads in_fd (the key loop), with in_fd already in raw mode.
+void terminal_graphics_probe(int in_fd, int out_fd);
+
+// The presenter: forced (the value of RXIQ_DISPLAY: kitty, sixel or blocks) when set,
+// otherwise blocks inside tmux or screen (term, tmux: the TERM and TMUX values, null
+// when unset), otherwise from what the terminal answered, otherwise from TERM.
+PresenterKind presenter_choose(const TerminalCaps& caps, const char* forced, const char* term,
+                               const char* tmux);
+
+// presenter_choose with terminal_caps and this process's environment.
+PresenterKind presenter_from_environment();
