@@ -162,9 +162,10 @@ void dsp_consume_slot(const DspLinks& links) {
   const RingTake take = ring_take(links.ring, slot, dsp.sample_table, dsp.slot_samples);
   // Stores between the one expected and the one found were overwritten before they
   // were read; a torn slot loses its block as well.
-  const int64_t gap = static_cast<int64_t>(take.store - dsp.next_store);
+  const uint64_t expected = dsp.next_store.load(std::memory_order_relaxed);
+  const int64_t gap = static_cast<int64_t>(take.store - expected);
   uint64_t lost = gap > 0 ? static_cast<uint64_t>(gap) : 0u;
-  if (gap >= 0) dsp.next_store = take.store + 1u;
+  if (gap >= 0) dsp.next_store.store(take.store + 1u, std::memory_order_release);
   if (take.torn) lost += 1u;
   if (lost != 0) dsp.overruns.store(dsp.overruns.load(std::memory_order_relaxed) + lost, std::memory_order_relaxed);
   if (take.torn) return;

@@ -41,8 +41,9 @@ struct DspState {
   int32_t spectrum_pos = 0;   // next snapshot index while capturing
   int32_t spectrum_skip = 0;  // 0 while capturing; 1..50,000 while skipping
   float slot_samples[65536] = {};  // converted I/Q pairs of the slot being processed
-  uint64_t next_store = 0;         // number of the ring store the reader expects next
-  std::atomic<uint64_t> overruns{0};  // blocks lost to a lapping writer (never read, or torn)
+  // Written by the DSP thread only; atomics so that others may watch its progress.
+  std::atomic<uint64_t> next_store{0};  // number of the ring store the reader expects next
+  std::atomic<uint64_t> overruns{0};    // blocks lost to a lapping writer (never read, or torn)
 };
 
 // Everything the signal chain writes to, without the ring: shared by the thread and by
