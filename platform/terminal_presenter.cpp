@@ -22,7 +22,8 @@ void writer_loop(TerminalPresenter& p) {
     presenter_encode(p, *frame, p.out);
     // One write per frame: a console message never lands inside a picture.
     console_write(p.out);
-    p.written.fetch_add(1, std::memory_order_relaxed);
+    p.written.fetch_add(1, std::memory_order_release);
+    p.written.notify_all();
   }
 }
 
@@ -54,7 +55,7 @@ void presenter_submit(TerminalPresenter& p, const uint32_t* pixels, int stride, 
                                             std::memory_order_relaxed));
   if (old & mailbox_fresh) p.skipped.fetch_add(1, std::memory_order_relaxed);
   p.back = static_cast<int>(old & mailbox_index_mask);
-  p.mailbox.notify_one();
+  p.mailbox.notify_all();
 }
 
 const PresentFrame* presenter_take(TerminalPresenter& p) {
@@ -66,6 +67,7 @@ const PresentFrame* presenter_take(TerminalPresenter& p) {
   } while (!p.mailbox.compare_exchange_weak(old, next, std::memory_order_acq_rel,
                                             std::memory_order_relaxed));
   p.front = static_cast<int>(old & mailbox_index_mask);
+  p.mailbox.notify_all();  // lets a drawer await the hand-over
   return &p.frames[p.front];
 }
 
@@ -87,7 +89,7 @@ void presenter_encode(const TerminalPresenter& p, const PresentFrame& frame, std
 void presenter_stop(TerminalPresenter& p) {
   if (!p.writer.joinable()) return;
   p.mailbox.fetch_or(mailbox_stop, std::memory_order_acq_rel);
-  p.mailbox.notify_one();
+  p.mailbox.notify_all();
   p.writer.join();
   // Ready for a later start: nothing waiting, no stop.
   p.mailbox.store(static_cast<uint32_t>(3 - p.back - p.front), std::memory_order_relaxed);

@@ -1,0 +1,374 @@
+// Each presenter's output decoded back into pixels and compared with what was drawn.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <random>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "control/rx_state.h"
+#include "display/display_state.h"
+#include "display/scale.h"
+#include "display/spectrum_view.h"
+#include "platform/console_out.h"
+#include "platform/graphics_encoders.h"
+#include "platform/terminal_presenter.h"
+
+namespace {
+
+struct Image {
+  int width = 0, height = 0;
+  std::vector<uint32_t> pixels;
+};
+
+// A realistic picture: the top 200 rows of a frame with scale, trace and waterfall.
+Image display_picture(int columns = 1024) {
+  static const Image full = [] {
+    RxState state{rxiq12_variant};
+    SpectrumBuffer spectrum;
+    auto d = std::make_unique<DisplayState>();
+    d->spectrum = &spectrum;
+    display_make_surfaces(*d);
+    build_waterfall_palette(d->waterfall_palette);
+    draw_scale(*d, 145725000);
+    std::mt19937 random(7);
+    std::vector<float> re(spectrum_size), im(spectrum_size);
+    for (int n = 0; n < 90; ++n) {
+      for (int i = 0; i < spectrum_size; ++i) {
+        re[i] = static_cast<float>(random() % 130);
+        im[i] = static_cast<float>(random() % 20);
+      }
+      spectrum_publish(spectrum, re.data(), im.data());
+      display_frame(*d, state);
+    }
+    Image image{1024, 200, {}};
+    image.pixels.assign(d->frame_surface.pixels.begin(), d->frame_surface.pixels.begin() + 1024 * 200);
+    return image;
+  }();
+  Image crop{columns, 200, {}};
+  const int first = 512 - columns / 2;
+  for (int y = 0; y < 200; ++y)
+    for (int x = 0; x < columns; ++x) crop.pixels.push_back(full.pixels[y * 1024 + first + x]);
+  return crop;
+}
+
+bool starts_with(const std::string& s, size_t at, const char* text) {
+  return s.compare(at, std::char_traits<char>::length(text), text) == 0;
+}
+
+// The picture sits between a cursor save plus home and a cursor restore.
+std::string unwrap(const std::string& out) {
+  const std::string begin = "\x1b" "7" "\x1b[1;1H";
+  EXPECT_TRUE(starts_with(out, 0, begin.c_str()));
+  EXPECT_EQ(out.substr(out.size() - 2), "\x1b" "8");
+  return out.substr(begin.size(), out.size() - begin.size() - 2);
+}
+
+int base64_value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  return c == '+' ? 62 : 63;
+}
+
+Image decode_kitty(const std::string& out) {
+  const std::string body = unwrap(out);
+  Image image;
+  std::string payload;
+  size_t at = 0;
+  bool more = true;
+  while (more) {
+    EXPECT_TRUE(starts_with(body, at, "\x1b_G"));
+    const size_t end = body.find("\x1b\\", at);
+    const std::string command = body.substr(at + 3, end - at - 3);
+    const size_t semicolon = command.find(';');
+    const std::string control = command.substr(0, semicolon);
+    if (at == 0) {
+      EXPECT_NE(control.find("a=T"), std::string::npos);
+      EXPECT_NE(control.find("f=24"), std::string::npos);
+      EXPECT_NE(control.find("q=2"), std::string::npos);
+      image.width = std::stoi(control.substr(control.find("s=") + 2));
+      image.height = std::stoi(control.substr(control.find("v=") + 2));
+    }
+    more = control.find("m=1") != std::string::npos;
+    EXPECT_LE(command.size() - semicolon - 1, 4096u);
+    payload += command.substr(semicolon + 1);
+    at = end + 2;
+  }
+  EXPECT_EQ(at, body.size());
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i + 3 < payload.size() + 3 && i < payload.size(); i += 4) {
+    const uint32_t v = (base64_value(payload[i]) << 18) | (base64_value(payload[i + 1]) << 12) |
+                       (base64_value(payload[i + 2]) << 6) | base64_value(payload[i + 3]);
+    bytes.push_back(static_cast<uint8_t>(v >> 16));
+    bytes.push_back(static_cast<uint8_t>(v >> 8));
+    bytes.push_back(static_cast<uint8_t>(v));
+  }
+  for (size_t i = 0; i + 2 < bytes.size(); i += 3) image.pixels.push_back(rgb(bytes[i], bytes[i + 1], bytes[i + 2]));
+  return image;
+}
+
+int read_number(const std::string& s, size_t& at) {
+  int n = 0;
+  while (at < s.size() && isdigit(static_cast<unsigned char>(s[at]))) n = n * 10 + (s[at++] - '0');
+  return n;
+}
+
+// Sixel: raster attributes, colour registers in percent, bands of six rows.
+Image decode_sixel(const std::string& out) {
+  const std::string body = unwrap(out);
+  EXPECT_TRUE(starts_with(body, 0, "\x1bP0;1;0q\"1;1;"));
+  size_t at = std::string("\x1bP0;1;0q\"1;1;").size();
+  Image image;
+  image.width = read_number(body, at);
+  ++at;
+  image.height = read_number(body, at);
+  image.pixels.assign(static_cast<size_t>(image.width) * image.height, 0xFFFFFFFFu);
+  std::vector<uint32_t> registers(256, 0);
+  int current = 0, x = 0, band = 0;
+  while (at < body.size()) {
+    const char c = body[at];
+    if (c == '#') {
+      ++at;
+      current = read_number(body, at);
+      if (at < body.size() && body[at] == ';') {
+        EXPECT_TRUE(starts_with(body, at, ";2;"));  // RGB in percent
+        at += 3;
+        const int r = read_number(body, at);
+        ++at;
+        const int g = read_number(body, at);
+        ++at;
+        const int b = read_number(body, at);
+        registers[current] = rgb(sixel_channel(r), sixel_channel(g), sixel_channel(b));
+      }
+    } else if (c == '$') {
+      x = 0;
+      ++at;
+    } else if (c == '-') {
+      x = 0;
+      ++band;
+      ++at;
+    } else if (c == '!' || (c >= '?' && c <= '~')) {
+      int count = 1;
+      if (c == '!') {
+        ++at;
+        count = read_number(body, at);
+      }
+      const int bits = body[at++] - '?';
+      for (int k = 0; k < count; ++k, ++x) {
+        for (int bit = 0; bit < 6; ++bit) {
+          const int y = band * 6 + bit;
+          if ((bits >> bit) & 1) {
+            EXPECT_LT(y, image.height);
+            EXPECT_LT(x, image.width);
+            if (y < image.height && x < image.width) image.pixels[y * image.width + x] = registers[current];
+          }
+        }
+      }
+    } else if (c == '\x1b') {
+      EXPECT_EQ(body.substr(at), "\x1b\\");
+      break;
+    } else {
+      ADD_FAILURE() << "unexpected byte " << int(c);
+      ++at;
+    }
+  }
+  return image;
+}
+
+// Blocks: rows placed by CUP, colours by 24-bit SGR, each cell an upper half block
+// whose foreground is the upper pixel and background the lower.
+Image decode_blocks(const std::string& out, int columns, int rows) {
+  const std::string body = unwrap(out);
+  Image image{columns, rows * 2, std::vector<uint32_t>(static_cast<size_t>(columns) * rows * 2, 0xFFFFFFFFu)};
+  uint32_t fg = 0, bg = 0;
+  int row = 0, x = 0;
+  size_t at = 0;
+  while (at < body.size()) {
+    if (starts_with(body, at, "\x1b[")) {
+      at += 2;
+      std::vector<int> params;
+      for (;;) {
+        params.push_back(read_number(body, at));
+        if (body[at] != ';') break;
+        ++at;
+      }
+      const char final_byte = body[at++];
+      if (final_byte == 'H') {
+        row = params[0] - 1;
+        x = params[1] - 1;
+      } else if (final_byte == 'm' && params.size() == 5 && params[1] == 2) {
+        (params[0] == 38 ? fg : bg) = rgb(params[2], params[3], params[4]);
+      } else if (final_byte == 'm' || final_byte == 'K') {
+        EXPECT_EQ(params, std::vector<int>{0});
+      } else {
+        ADD_FAILURE() << "unexpected CSI " << final_byte;
+      }
+    } else if (starts_with(body, at, "\xe2\x96\x80")) {
+      EXPECT_LT(x, columns);
+      EXPECT_LT(row, rows);
+      image.pixels[(2 * row) * columns + x] = fg;
+      image.pixels[(2 * row + 1) * columns + x] = bg;
+      ++x;
+      at += 3;
+    } else {
+      ADD_FAILURE() << "unexpected byte " << int(body[at]);
+      ++at;
+    }
+  }
+  return image;
+}
+
+uint32_t sixel_levels(uint32_t c) {
+  return rgb(sixel_channel(sixel_percent(red_of(c))), sixel_channel(sixel_percent(green_of(c))),
+             sixel_channel(sixel_percent(blue_of(c))));
+}
+
+}  // namespace
+
+TEST(Presenters, KittyShowsEveryPixelAsDrawn) {
+  for (int columns : {1024, 801}) {
+    const Image picture = display_picture(columns);
+    std::string out;
+    kitty_encode(out, picture.pixels.data(), picture.width, picture.height, kitty_picture_id);
+    const Image shown = decode_kitty(out);
+    EXPECT_EQ(shown.width, columns);
+    EXPECT_EQ(shown.height, 200);
+    EXPECT_EQ(shown.pixels, picture.pixels);
+  }
+  EXPECT_EQ(kitty_delete_text(kitty_picture_id), "\x1b_Ga=d,d=I,q=2,i=2024\x1b\\");
+}
+
+TEST(Presenters, SixelShowsEveryPixelAtSixelLevels) {
+  EXPECT_EQ(sixel_percent(0), 0);
+  EXPECT_EQ(sixel_percent(255), 100);
+  for (int v = 0; v < 256; ++v) EXPECT_LE(std::abs(sixel_channel(sixel_percent(v)) - v), 2) << v;
+
+  const Image picture = display_picture(800);
+  std::string out;
+  sixel_encode(out, picture.pixels.data(), picture.width, picture.height);
+  const Image shown = decode_sixel(out);
+  ASSERT_EQ(shown.width, 800);
+  ASSERT_EQ(shown.height, 200);
+  for (size_t i = 0; i < picture.pixels.size(); ++i)
+    ASSERT_EQ(shown.pixels[i], sixel_levels(picture.pixels[i])) << i % 800 << "," << i / 800;
+
+  // More colours than registers: coarser levels, every pixel still painted, close.
+  Image noise{64, 13, {}};
+  std::mt19937 random(3);
+  for (int i = 0; i < 64 * 13; ++i) noise.pixels.push_back(random() & 0xFFFFFF);
+  out.clear();
+  sixel_encode(out, noise.pixels.data(), noise.width, noise.height);
+  const Image coarse = decode_sixel(out);
+  for (size_t i = 0; i < noise.pixels.size(); ++i) {
+    ASSERT_NE(coarse.pixels[i], 0xFFFFFFFFu) << i;
+    EXPECT_LE(std::abs(red_of(coarse.pixels[i]) - red_of(noise.pixels[i])), 30);
+    EXPECT_LE(std::abs(blue_of(coarse.pixels[i]) - blue_of(noise.pixels[i])), 30);
+  }
+}
+
+TEST(Presenters, BlocksShowPixelsExactlyWhenNoShrinkingIsNeeded) {
+  const Image picture = display_picture(120);
+  const Image top{120, 40, std::vector<uint32_t>(picture.pixels.begin() + 100 * 120, picture.pixels.begin() + 140 * 120)};
+  std::string out;
+  blocks_encode(out, top.pixels.data(), top.width, top.height, 120, 20);
+  EXPECT_EQ(decode_blocks(out, 120, 20).pixels, top.pixels);
+
+  // An odd height leaves the lower halves of the last row black.
+  out.clear();
+  blocks_encode(out, top.pixels.data(), 120, 3, 120, 20);
+  const Image odd = decode_blocks(out, 120, 2);
+  for (int x = 0; x < 120; ++x) EXPECT_EQ(odd.pixels[3 * 120 + x], 0u);
+}
+
+TEST(Presenters, BlocksKeepOnePixelLinesWhenShrinking) {
+  // A one-pixel trace and one-pixel ticks on black, shrunk from 1024 x 200 to 80 x 24.
+  std::vector<uint32_t> pixels(1024 * 200, 0);
+  const uint32_t red = rgb(255, 0, 0), dim = rgb(15, 4, 63);
+  for (int x = 0; x < 1024; ++x) pixels[104 * 1024 + x] = red;
+  for (int y = 107; y < 112; ++y) pixels[y * 1024 + 517] = red;
+  for (int y = 135; y < 200; ++y)
+    for (int x = 0; x < 1024; ++x) pixels[y * 1024 + x] = dim;
+  pixels[150 * 1024 + 300] = rgb(255, 0, 0);
+  std::string out;
+  blocks_encode(out, pixels.data(), 1024, 200, 80, 12);
+  const Image shown = decode_blocks(out, 80, 12);
+  auto count_row = [&](int row) {
+    int n = 0;
+    for (int x = 0; x < 80; ++x) n += shown.pixels[row * 80 + x] == red;
+    return n;
+  };
+  EXPECT_EQ(count_row(104 * 24 / 200), 80);  // the trace survives in every column
+  EXPECT_EQ(shown.pixels[(108 * 24 / 200) * 80 + 517 * 80 / 1024], red);  // the tick too
+  EXPECT_EQ(shown.pixels[(150 * 24 / 200) * 80 + 300 * 80 / 1024], red);  // one waterfall pixel
+  EXPECT_EQ(shown.pixels[(190 * 24 / 200) * 80 + 5], dim);
+  EXPECT_EQ(shown.pixels[2 * 80 + 5], 0u);
+
+  uint32_t small[4];
+  const uint32_t source[8] = {1, 2, 0xFF, 3, 4, 5, 6, 7};
+  shrink_brightest(source, 4, 2, small, 2, 2);
+  EXPECT_EQ(small[0], 2u);
+  EXPECT_EQ(small[1], 0xFFu);
+}
+
+TEST(Presenters, MailboxKeepsOnlyTheNewestFrame) {
+  TerminalPresenter p;
+  std::vector<uint32_t> pixels(16 * 4);
+  for (uint32_t n = 1; n <= 3; ++n) {
+    for (uint32_t& px : pixels) px = n;
+    presenter_submit(p, pixels.data(), 16, 8, 4);  // left half of each row
+  }
+  EXPECT_EQ(p.skipped.load(), 2u);
+  const PresentFrame* frame = presenter_take(p);
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->width, 8);
+  EXPECT_EQ(frame->pixels, std::vector<uint32_t>(32, 3u));
+  EXPECT_EQ(presenter_take(p), nullptr);
+  for (uint32_t& px : pixels) px = 4;
+  presenter_submit(p, pixels.data(), 16, 16, 4);
+  frame = presenter_take(p);
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->pixels, std::vector<uint32_t>(64, 4u));
+}
+
+TEST(Presenters, ASlowTerminalMakesTheWriterSkipNotTheDrawerWait) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const int saved_fd = console_out.fd;
+  console_out.fd = fds[1];
+
+  TerminalPresenter p;
+  p.kind = PresenterKind::kitty;
+  presenter_start(p);
+  const Image picture = display_picture(256);
+  // Nobody reads the pipe yet: once the writer has taken the first frame it blocks on
+  // it (the frame is larger than the pipe), while every later submit returns at once.
+  presenter_submit(p, picture.pixels.data(), 256, 256, 200);
+  for (uint32_t m; (m = p.mailbox.load()) & mailbox_fresh;) p.mailbox.wait(m);
+  for (int n = 1; n < 50; ++n) presenter_submit(p, picture.pixels.data(), 256, 256, 200);
+  EXPECT_EQ(p.skipped.load(), 48u);  // all but the newest of those waiting
+
+  std::string received;
+  std::thread reader([&] {
+    char buffer[65536];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) received.append(buffer, static_cast<size_t>(n));
+  });
+  presenter_stop(p);
+  console_out.fd = saved_fd;
+  close(fds[1]);
+  reader.join();
+  close(fds[0]);
+
+  // The frame being written, then at most the newest (a stop may drop it).
+  const uint32_t written = p.written.load();
+  EXPECT_GE(written, 1u);
+  EXPECT_LE(written, 2u);
+  size_t frames = 0;
+  for (size_t at = 0; (at = received.find("a=T", at)) != std::string::npos; ++at) ++frames;
+  EXPECT_EQ(frames, written);
+  const Image shown = decode_kitty(received.substr(0, received.find("\x1b" "8") + 2));
+  EXPECT_EQ(shown.pixels, picture.pixels);
+}
