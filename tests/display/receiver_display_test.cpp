@@ -1,0 +1,88 @@
+// The whole receiver in tmux on the simulated dongle: V shows the picture as coloured
+// half-block cells at the top of the pane, V again takes it away, Esc ends the
+// receiver with the terminal as it was.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const std::string tmux_socket = "rxiq-display-test-" + std::to_string(getpid());
+
+std::string run(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+std::string tmux(const std::string& args) {
+  return run("tmux -L " + tmux_socket + " " + args + " 2>/dev/null");
+}
+
+std::string pane(bool escapes) { return tmux(std::string("capture-pane -p -J") + (escapes ? " -e" : "") + " -t rx"); }
+
+size_t count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
+  return n;
+}
+
+// tmux is another process: its screen can only be looked at again and again.
+template <typename Check>
+bool eventually(Check check) {
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    if (check()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+}  // namespace
+
+// Needs the tuner and DSP threads started by the receiver; enabled once they are wired.
+TEST(ReceiverDisplay, DISABLED_PictureAppearsInTmuxAndGoesAwayCleanly) {
+  const std::string receiver = std::string(RXIQ_BINARY_DIR) + "/rxiq12";
+  if (access(receiver.c_str(), X_OK) != 0) GTEST_SKIP() << "rxiq12 is not built";
+  if (run("command -v tmux").empty()) GTEST_SKIP() << "tmux is not installed";
+
+  tmux("-f /dev/null new-session -d -s rx -x 120 -y 40 'env RXIQ_DONGLE=sim RXIQ_DISPLAY=blocks " +
+       receiver + "' \\; set-option -t rx remain-on-exit on");
+  EXPECT_TRUE(eventually([] { return pane(false).find("Начало цикла") != std::string::npos; }));
+
+  tmux("send-keys -t rx V");
+  // Coloured half blocks in the top half of the pane (the picture's rows).
+  EXPECT_TRUE(eventually([] {
+    const std::string screen = pane(true);
+    size_t line_start = 0;
+    int row = 0, coloured_rows = 0;
+    for (size_t end; (end = screen.find('\n', line_start)) != std::string::npos && row < 20; ++row) {
+      const std::string line = screen.substr(line_start, end - line_start);
+      if (count(line, "\xe2\x96\x80") > 50 && line.find("38;2;") != std::string::npos) ++coloured_rows;
+      line_start = end + 1;
+    }
+    return coloured_rows >= 15;
+  }));
+
+  tmux("send-keys -t rx V");
+  EXPECT_TRUE(eventually([] {
+    const std::string screen = pane(false);
+    return count(screen, "\xe2\x96\x80") == 0 && count(screen, "SQL-level") >= 2;
+  }));
+  EXPECT_EQ(tmux("display-message -p -t rx '#{scroll_region_upper} #{scroll_region_lower}'"), "0 39\n");
+
+  tmux("send-keys -t rx Escape");
+  EXPECT_TRUE(eventually([] { return tmux("display-message -p -t rx '#{pane_dead}'") == "1\n"; }));
+  const std::string screen = pane(false);
+  EXPECT_NE(screen.find("Окончание цикла"), std::string::npos);
+  EXPECT_EQ(count(screen, "\xe2\x96\x80"), 0u);
+  tmux("kill-server");
+}
