@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "control/print_console.h"
@@ -337,4 +339,23 @@ TEST(TunerThread, GainListsThatAreEmptyFailedOrOversizedAreHandled) {
   EXPECT_EQ(single.state.gain_index.load(), 0);
   EXPECT_TRUE(single.console.text().ends_with("Type V for user interface\n"))
       << "one listed gain: the first pass has nothing to change";
+}
+
+TEST(TunerThread, RunsOnItsOwnThreadWhileKeysChangeTheState) {
+  Rig rig;
+  std::promise<void> streaming;
+  rig.during[3] = [&] { streaming.set_value(); };
+  std::thread tuner([&] { rig.run(); });
+  streaming.get_future().wait();
+  // The key loop's side: requests written while the tuner reads and applies them.
+  ASSERT_NE(rig.state.device.load(), nullptr);
+  for (int i = 0; i < 3; ++i) {
+    rig.state.frequency.store(frequency_step(rig.state.frequency.load(), 50));
+  }
+  rig.state.agc_mode.store(1);
+  rig.state.running.store(0);
+  tuner.join();
+  EXPECT_EQ(rig.state.stream_stop.load(), 1);
+  EXPECT_EQ(rig.sim.calls.back(), "close");
+  EXPECT_GE(rig.blocks_stored(), 2);
 }
