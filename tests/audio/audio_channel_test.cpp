@@ -159,6 +159,18 @@ TEST_F(AudioChannelTest, SemaphoreIsSharedByNameAndSurvivesADeadHolder) {
 // Esc and a close event may close slot 0 at the same moment: one of them closes it and
 // the record is freed once (AddressSanitizer reports a second free).
 TEST_F(AudioChannelTest, OverlappingClosesFreeOnce) {
+  // The second close arrives while the first waits for the worker.
+  ASSERT_EQ(audio_open(slots, 0, 1, 48000, 2, -1), 1);
+  ASSERT_TRUE(backend.settle());
+  std::atomic<int> first{-1};
+  std::thread closer([&] { first = audio_close(slots, 0); });
+  while (slots.slots[0].in_use.load() != 0) std::this_thread::yield();
+  EXPECT_EQ(audio_close(slots, 0), 0);
+  backend.advance(int64_t{audio_device_wait_ms} * 1000);
+  closer.join();
+  EXPECT_EQ(first.load(), 1);
+
+  // Both start together.
   for (int round = 0; round < 20; ++round) {
     ASSERT_EQ(audio_open(slots, 0, 1, 48000, 2, -1), 1);
     ASSERT_TRUE(backend.settle());
@@ -189,7 +201,7 @@ TEST_F(AudioChannelTest, CloseWaitsForWritesInProgress) {
       if (audio_write(slots, 0, b.data(), audio_block_bytes) > 0) ++accepted;
     }
   });
-  for (int round = 0; round < 20; ++round) {
+  for (int round = 0; round < 50; ++round) {
     ASSERT_EQ(audio_open(slots, 0, 1, 48000, 2, -1), 1);
     ASSERT_TRUE(backend.settle());
     EXPECT_EQ(close_stalled(0), 1);
