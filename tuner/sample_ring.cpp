@@ -4,15 +4,14 @@ void ring_store(SampleRing& ring, const uint8_t* block) {
   const int32_t slot = ring.ring_write.load(std::memory_order_relaxed);
   const uint64_t store = ring.ring_stores.load(std::memory_order_relaxed);
   std::atomic<uint64_t>& seq = ring.ring_seq[slot];
-  // Odd sequence first, fenced ahead of the data: a reader that sees any new byte
-  // will then also see the slot marked busy and drop what it read.
+  // Odd sequence first; each word is then a release store, so a reader that sees any
+  // new word (with an acquire load) also sees the slot marked busy and drops it.
   seq.store(2u * store + 1u, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
   std::atomic<uint64_t>* data = ring.ring_data[slot];
   for (int w = 0; w < ring_slot_words; ++w) {
     uint64_t word;
     std::memcpy(&word, block + 8 * w, sizeof word);
-    data[w].store(word, std::memory_order_relaxed);
+    data[w].store(word, std::memory_order_release);
   }
   ring.ring_bytes[slot].store(ring_slot_bytes, std::memory_order_relaxed);
   seq.store(2u * store + 2u, std::memory_order_release);

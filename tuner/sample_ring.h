@@ -55,13 +55,13 @@ inline RingTake ring_take(const SampleRing& ring, int32_t slot, const float* tab
   const int32_t words = (pairs * 2 + 7) / 8;
   const std::atomic<uint64_t>* data = ring.ring_data[slot];
   for (int32_t w = 0; w < words; ++w) {
-    const uint64_t word = data[w].load(std::memory_order_relaxed);
+    // Acquire keeps the sequence re-check below after every word read.
+    const uint64_t word = data[w].load(std::memory_order_acquire);
     uint8_t b[8];
     std::memcpy(b, &word, sizeof b);
     float* out = iq + 8 * w;
     for (int k = 0; k < 8; ++k) out[k] = table[b[k]];
   }
-  std::atomic_thread_fence(std::memory_order_acquire);
   const uint64_t after = ring.ring_seq[slot].load(std::memory_order_relaxed);
   RingTake take;
   take.pairs = pairs;

@@ -159,7 +159,7 @@ TEST(SampleRing, MidSlotStopDropsTheRestAndStillAdvances) {
 TEST(SampleRing, LappedReaderNeverSeesATornBlock) {
   // Each store fills its block with its own number (mod 251), so a whole take must be
   // uniform and agree with the store number it reports.
-  constexpr int stores = 1500;
+  constexpr int stores = 400;
   auto ring = std::make_unique<SampleRing>();
   float identity[256];
   for (int v = 0; v < 256; ++v) identity[v] = static_cast<float>(v);
@@ -200,7 +200,7 @@ TEST(SampleRing, LappedReaderNeverSeesATornBlock) {
 TEST(SampleRing, DspThreadAccountsForEveryStore) {
   // A fast writer against the real thread: every store is either processed whole or
   // counted as lost, once.
-  constexpr uint64_t stores = 317;
+  constexpr uint64_t stores = 167;
   RingRig rig;
   rig.on_idle = [] { std::this_thread::yield(); };
   std::thread reader([&] { dsp_thread(rig.links()); });
