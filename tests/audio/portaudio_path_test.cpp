@@ -13,7 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -23,8 +23,6 @@
 
 #include "audio/audio_channel.h"
 #include "platform/named_semaphore.h"
-
-extern char** environ;
 
 // The sound server's client library and ALSA are not built for ThreadSanitizer: it
 // cannot see their own synchronisation and reports the memory they share between their
@@ -43,21 +41,43 @@ constexpr int block_count = 6;
 constexpr auto startup_limit = std::chrono::seconds(30);
 constexpr auto poll_interval = std::chrono::milliseconds(50);
 
-// Starts a program with its output in `log`; returns its pid or -1.
+// The program's path on PATH, or "" if there is none.
+std::string find_program(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  size_t at = 0;
+  while (at <= dirs.size()) {
+    size_t end = dirs.find(':', at);
+    if (end == std::string::npos) end = dirs.size();
+    std::string candidate = dirs.substr(at, end - at) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    at = end + 1;
+  }
+  return "";
+}
+
+// Starts a program with its output in `log`; returns its pid or -1. The child is
+// ended with this process even if the test dies without its clean-up.
 pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
+  std::string program = find_program(args[0]);
+  if (program.empty()) return -1;
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0600);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  pid_t pid = -1;
-  int e = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return e == 0 ? pid : -1;
+  pid_t parent = getpid();
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  // In the child only async-signal-safe calls until exec.
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) _exit(127);
+  int in = open("/dev/null", O_RDONLY);
+  int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  if (in < 0 || out < 0) _exit(127);
+  dup2(in, STDIN_FILENO);
+  dup2(out, STDOUT_FILENO);
+  dup2(out, STDERR_FILENO);
+  execv(program.c_str(), argv.data());
+  _exit(127);
 }
 
 int run(const std::vector<std::string>& args, const std::string& log) {
