@@ -90,36 +90,22 @@ void spread_rows(const FirBlockJob& job) {
 }
 #endif
 
-// Outputs first .. first + kVectors * lanes - 1. Each lane sums its products in ascending
-// tap order from 0.0, exactly like dot_product. A float times a float is exact in double,
-// so a fused multiply-add rounds the same way as the separate multiply and add.
-template <int kVectors>
-HWY_INLINE void dot_run(const FirBlockJob& job, size_t first) {
+// Walks the taps in ascending order for a run of outputs starting at `first`: calls
+// step(ci, cq, row_i, row_q) with the widened coefficients of tap j and the rows' entry
+// for output `first` at that tap.
+template <class Step>
+HWY_INLINE void walk_taps(const FirBlockJob& job, size_t first, Step step) {
   const hn::ScalableTag<double> dd;
-  const hn::Rebind<float, decltype(dd)> df;
-  const size_t n = hn::Lanes(dd);
   const size_t length = static_cast<size_t>(job.row_length);
   const int32_t d = job.decimation;
-  using V = hn::Vec<decltype(dd)>;
-  V acc_i[kVectors];
-  V acc_q[kVectors];
-  for (int k = 0; k < kVectors; ++k) {
-    acc_i[k] = hn::Zero(dd);
-    acc_q[k] = hn::Zero(dd);
-  }
-  // Start of row r at entry a, for tap j = a * d + r.
+  // Tap j = a * d + r reads row r at entry first + a.
   const double* row_start_i = job.poly_i + first;
   const double* row_start_q = job.poly_q + first;
   const double* at_i = row_start_i;
   const double* at_q = row_start_q;
   int32_t r = 0;
   for (int32_t j = 0; j < job.taps; ++j) {
-    const V ci = hn::Set(dd, job.coef_i[j]);
-    const V cq = hn::Set(dd, job.coef_q[j]);
-    for (int k = 0; k < kVectors; ++k) {
-      acc_i[k] = hn::MulAdd(ci, hn::LoadU(dd, at_i + static_cast<size_t>(k) * n), acc_i[k]);
-      acc_q[k] = hn::MulAdd(cq, hn::LoadU(dd, at_q + static_cast<size_t>(k) * n), acc_q[k]);
-    }
+    step(hn::Set(dd, job.coef_i[j]), hn::Set(dd, job.coef_q[j]), at_i, at_q);
     if (++r == d) {
       r = 0;
       row_start_i += 1;
@@ -131,23 +117,62 @@ HWY_INLINE void dot_run(const FirBlockJob& job, size_t first) {
       at_q += length;
     }
   }
-  for (int k = 0; k < kVectors; ++k) {
-    const size_t at = first + static_cast<size_t>(k) * n;
-    hn::StoreU(hn::DemoteTo(df, acc_i[k]), df, job.staged_i + at);
-    hn::StoreU(hn::DemoteTo(df, acc_q[k]), df, job.staged_q + at);
-  }
+}
+
+// Each lane sums its products in ascending tap order from 0.0, exactly like
+// dot_product. A float times a float is exact in double, so a fused multiply-add rounds
+// the same way as the separate multiply and add. Four vectors per branch keep eight
+// independent sums in flight, enough to hide the latency of the multiply-add.
+HWY_INLINE void dot_run4(const FirBlockJob& job, size_t first) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  const size_t n = hn::Lanes(dd);
+  auto i0 = hn::Zero(dd), i1 = hn::Zero(dd), i2 = hn::Zero(dd), i3 = hn::Zero(dd);
+  auto q0 = hn::Zero(dd), q1 = hn::Zero(dd), q2 = hn::Zero(dd), q3 = hn::Zero(dd);
+  walk_taps(job, first, [&](auto ci, auto cq, const double* at_i, const double* at_q) {
+    i0 = hn::MulAdd(ci, hn::LoadU(dd, at_i), i0);
+    i1 = hn::MulAdd(ci, hn::LoadU(dd, at_i + n), i1);
+    i2 = hn::MulAdd(ci, hn::LoadU(dd, at_i + 2 * n), i2);
+    i3 = hn::MulAdd(ci, hn::LoadU(dd, at_i + 3 * n), i3);
+    q0 = hn::MulAdd(cq, hn::LoadU(dd, at_q), q0);
+    q1 = hn::MulAdd(cq, hn::LoadU(dd, at_q + n), q1);
+    q2 = hn::MulAdd(cq, hn::LoadU(dd, at_q + 2 * n), q2);
+    q3 = hn::MulAdd(cq, hn::LoadU(dd, at_q + 3 * n), q3);
+  });
+  float* out_i = job.staged_i + first;
+  float* out_q = job.staged_q + first;
+  hn::StoreU(hn::DemoteTo(df, i0), df, out_i);
+  hn::StoreU(hn::DemoteTo(df, i1), df, out_i + n);
+  hn::StoreU(hn::DemoteTo(df, i2), df, out_i + 2 * n);
+  hn::StoreU(hn::DemoteTo(df, i3), df, out_i + 3 * n);
+  hn::StoreU(hn::DemoteTo(df, q0), df, out_q);
+  hn::StoreU(hn::DemoteTo(df, q1), df, out_q + n);
+  hn::StoreU(hn::DemoteTo(df, q2), df, out_q + 2 * n);
+  hn::StoreU(hn::DemoteTo(df, q3), df, out_q + 3 * n);
+}
+
+HWY_INLINE void dot_run1(const FirBlockJob& job, size_t first) {
+  const hn::ScalableTag<double> dd;
+  const hn::Rebind<float, decltype(dd)> df;
+  auto i0 = hn::Zero(dd);
+  auto q0 = hn::Zero(dd);
+  walk_taps(job, first, [&](auto ci, auto cq, const double* at_i, const double* at_q) {
+    i0 = hn::MulAdd(ci, hn::LoadU(dd, at_i), i0);
+    q0 = hn::MulAdd(cq, hn::LoadU(dd, at_q), q0);
+  });
+  hn::StoreU(hn::DemoteTo(df, i0), df, job.staged_i + first);
+  hn::StoreU(hn::DemoteTo(df, q0), df, job.staged_q + first);
 }
 
 void Kernel(const FirBlockJob& job) {
   spread_rows(job);
   const hn::ScalableTag<double> dd;
   const size_t n = hn::Lanes(dd);
-  // Four vectors per branch keep eight independent sums in flight, enough to hide the
-  // latency of the multiply-add; the remainder goes one vector at a time.
+  // Four vectors at a time, the remainder one vector at a time.
   const size_t total = static_cast<size_t>(job.outputs_padded);
   size_t first = 0;
-  for (; first + 4 * n <= total; first += 4 * n) dot_run<4>(job, first);
-  for (; first < total; first += n) dot_run<1>(job, first);
+  for (; first + 4 * n <= total; first += 4 * n) dot_run4(job, first);
+  for (; first < total; first += n) dot_run1(job, first);
 }
 
 void Deinterleave(const float* iq, size_t count, float* out_i, float* out_q) {
