@@ -12,6 +12,7 @@
 // changes the signal marks the table for a rebuild at the next read.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -37,11 +38,11 @@ inline constexpr double sim_adc_noise_sigma = 0.5;  // independent of the gain
 inline constexpr int sim_auto_gain = 297;  // tenths of a dB: what gain mode 0 acts as
 inline constexpr int sim_agc_boost = 60;   // tenths of a dB added while the RTL2832 AGC is on
 
-// The R820T's gain steps, tenths of a dB.
-inline const std::vector<int> sim_r820t_gains = {0,   9,   14,  27,  37,  77,  87,  125,
-                                                 144, 157, 166, 197, 207, 229, 254, 280,
-                                                 297, 328, 338, 364, 372, 386, 402, 421,
-                                                 434, 439, 445, 480, 496};
+// The R820T's gain steps, tenths of a dB. Constant data with nothing to destroy at exit,
+// when the tuner thread may still be running.
+inline constexpr std::array<int, 29> sim_r820t_gains = {
+    0,   9,   14,  27,  37,  77,  87,  125, 144, 157, 166, 197, 207, 229, 254,
+    280, 297, 328, 338, 364, 372, 386, 402, 421, 434, 439, 445, 480, 496};
 
 inline constexpr uint32_t sim_min_frequency = 24000000;
 inline constexpr uint32_t sim_max_frequency = 1766000000;
