@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
 #include <future>
 #include <map>
 #include <memory>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "control/print_console.h"
+#include "dsp/dsp_thread.h"
 #include "tests/control/console_capture.h"
 #include "tuner/sim_dongle.h"
 
@@ -358,4 +362,61 @@ TEST(TunerThread, RunsOnItsOwnThreadWhileKeysChangeTheState) {
   EXPECT_EQ(rig.state.stream_stop.load(), 1);
   EXPECT_EQ(rig.sim.calls.back(), "close");
   EXPECT_GE(rig.blocks_stored(), 2);
+}
+
+namespace {
+
+// Collects the PCM blocks the signal chain hands on.
+int keep_block(void* context, const void* data, int length) {
+  auto* blocks = static_cast<std::vector<std::vector<int16_t>>*>(context);
+  const auto* samples = static_cast<const int16_t*>(data);
+  blocks->emplace_back(samples, samples + length / 2);
+  return length;
+}
+
+// Amplitude of the complex exponential at `frequency` in one block of stereo frames
+// (I left, Q right): a direct DFT at one frequency.
+double pcm_amplitude(const std::vector<int16_t>& block, double frequency, double frame_rate) {
+  const size_t frames = block.size() / 2;
+  std::complex<double> sum = 0;
+  for (size_t k = 0; k < frames; ++k) {
+    sum += std::complex<double>(block[2 * k], block[2 * k + 1]) *
+           std::polar(1.0, -2 * std::numbers::pi * frequency * k / frame_rate);
+  }
+  return std::abs(sum) / static_cast<double>(frames);
+}
+
+}  // namespace
+
+TEST(TunerThread, BasebandThroughTheSignalChainHoldsTheCarrierAndFollowsARetune) {
+  Rig rig;
+  RxState& s = rig.state;
+  rig.during[10] = [&] {  // three Rights during one read
+    for (int i = 0; i < 3; ++i) s.frequency.store(frequency_step(s.frequency.load(), 50));
+  };
+  rig.stop_during(18);
+  rig.run();
+  ASSERT_EQ(rig.blocks_stored(), 17);
+
+  // The DSP thread then drains what the tuner stored, and stops once the ring is empty.
+  s.running.store(1);
+  s.stream_stop.store(0);
+  auto dsp = std::make_unique<DspState>();
+  auto spectrum = std::make_unique<SpectrumBuffer>();
+  std::vector<std::vector<int16_t>> blocks;
+  auto stop_when_idle = [](void* state) { static_cast<RxState*>(state)->stream_stop.store(1); };
+  dsp_thread(DspLinks{s, *rig.ring, *rig.filter, *dsp, *spectrum, BlockSink{keep_block, &blocks},
+                      stop_when_idle, &s});
+  ASSERT_EQ(blocks.size(), 4u);
+
+  // The first block is all from before the retune, the last all from after it.
+  const double rate = rig.variant.frame_rate;
+  const std::vector<int16_t>& before = blocks.front();
+  EXPECT_GT(pcm_amplitude(before, 10000, rate), 30 * pcm_amplitude(before, -10000, rate))
+      << "the carrier at +10 kHz, I leading Q";
+  EXPECT_GT(pcm_amplitude(before, 10000, rate), 30 * pcm_amplitude(before, 9850, rate));
+  const std::vector<int16_t>& after = blocks.back();
+  EXPECT_GT(pcm_amplitude(after, 9850, rate), 30 * pcm_amplitude(after, 10000, rate));
+  EXPECT_GT(pcm_amplitude(after, 9850, rate), 30 * pcm_amplitude(after, -9850, rate));
+  EXPECT_GT(pcm_amplitude(after, 9850, rate), 1000) << "a strong tone, not a trace";
 }
