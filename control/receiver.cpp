@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "audio/audio_channel.h"
 #include "control/command_line.h"
 #include "control/key_commands.h"
 #include "control/print_console.h"
@@ -17,6 +18,8 @@
 #include "platform/control_events.h"
 #include "platform/key_decoder.h"
 #include "platform/terminal.h"
+#include "platform/terminal_graphics.h"
+#include "tuner/tuner_thread.h"
 
 namespace {
 
@@ -25,14 +28,14 @@ std::atomic<Receiver*> process_receiver{nullptr};
 
 constexpr auto display_stop_wait = std::chrono::milliseconds(1000);
 
-// The steps that Esc and a close event share: stop the display, stop the threads.
-void stop_receiver(Receiver& receiver) {
-  RxState& s = receiver.state;
-  if (s.display_run.load() == 1) {
-    s.display_run.store(0);
-    std::this_thread::sleep_for(display_stop_wait);
-  }
-  s.running.store(0);
+// Finished PCM blocks go to audio channel 0; a refused block is dropped.
+int write_to_channel_0(void* slots, const void* data, int length) {
+  return audio_write(*static_cast<AudioSlots*>(slots), 0, data, length);
+}
+
+DspLinks dsp_links(Receiver& r) {
+  return DspLinks{r.state, r.ring, r.filter, r.dsp, r.spectrum,
+                  BlockSink{write_to_channel_0, &r.audio}};
 }
 
 // Reads keys until Esc. End of input without Esc leaves the receiver running until a
@@ -68,6 +71,42 @@ void key_loop(Receiver& receiver, int fd) {
 
 }  // namespace
 
+Receiver::Receiver(const Variant& v, std::unique_ptr<DongleApi> d)
+    : variant(v), state(v), dongle(std::move(d)) {
+  display_attach(display, variant, spectrum, print_console);
+}
+
+Receiver::~Receiver() { receiver_join(*this); }
+
+void receiver_open_audio(Receiver& r) {
+  if (audio_open(r.audio, 0, 1, r.variant.frame_rate, 2, r.state.out_device.load()) == 0) {
+    print_console("%s", output_failed_text);
+  }
+}
+
+void receiver_start_tuner(Receiver& r) {
+  TunerLinks links{r.state, r.variant, *r.dongle, r.ring, r.filter,
+                   [&r] { r.dsp_worker = std::thread(dsp_thread, dsp_links(r)); }};
+  r.tuner = std::thread(tuner_thread, links);
+}
+
+void receiver_stop(Receiver& receiver) {
+  RxState& s = receiver.state;
+  if (s.display_run.load() == 1) {
+    s.display_run.store(0);
+    std::this_thread::sleep_for(display_stop_wait);
+    // The picture must be gone before the terminal is handed back.
+    display_wait_end(receiver.display);
+  }
+  s.running.store(0);
+}
+
+void receiver_join(Receiver& receiver) {
+  receiver.state.running.store(0);
+  if (receiver.tuner.joinable()) receiver.tuner.join();
+  if (receiver.dsp_worker.joinable()) receiver.dsp_worker.join();
+}
+
 void display_start(Receiver& receiver) { display_start(receiver.state, receiver.display); }
 
 void print_start_time() {
@@ -93,8 +132,10 @@ int HandlerRoutine(int control_type) {
   Receiver* receiver = process_receiver.load();
   if (control_type == ctrl_close_event || control_type == ctrl_logoff_event ||
       control_type == ctrl_shutdown_event) {
-    if (receiver) stop_receiver(*receiver);
-    // Audio channel 0 is closed here once the audio channels exist.
+    if (receiver) {
+      receiver_stop(*receiver);
+      audio_close(receiver->audio, 0);
+    }
     print_console("%s", handler_end_text);
     return 0;
   }
@@ -109,7 +150,7 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   terminal_restore_on_fatal_signals();
 
   // Lives until the process ends: threads that are never joined may still use it.
-  Receiver* receiver = new Receiver(variant);
+  Receiver* receiver = new Receiver(variant, dongle_from_environment());
   process_receiver.store(receiver);
 
   parse_command_line(receiver->state, argc, argv);
@@ -118,14 +159,15 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   print_start_time();
   audio_system_start();
   print_device_lists();
-  // Audio channel 0 opens here, and the tuner thread starts here.
-  terminal_enter_raw(STDIN_FILENO);
+  receiver_open_audio(*receiver);
+  receiver_start_tuner(*receiver);
+  if (terminal_enter_raw(STDIN_FILENO)) terminal_graphics_probe(STDIN_FILENO, STDOUT_FILENO);
 
   key_loop(*receiver, STDIN_FILENO);
 
-  stop_receiver(*receiver);
+  receiver_stop(*receiver);
   print_console("%s", loop_end_text);
-  // Audio channel 0 is closed here once the audio channels exist.
+  audio_close(receiver->audio, 0);
   control_events_remove();
   terminal_restore();
   return 0;

@@ -2,20 +2,42 @@
 // build a fresh receiver. The programs have one instance for the life of the process.
 #pragma once
 
+#include <memory>
+#include <thread>
+
+#include "audio/audio_channel.h"
 #include "control/rx_state.h"
 #include "display/display_thread.h"
+#include "dsp/dsp_thread.h"
+#include "dsp/fir_filter.h"
+#include "dsp/spectrum_buffer.h"
+#include "tuner/dongle.h"
+#include "tuner/sample_ring.h"
 #include "variants/variant.h"
 
 struct Receiver {
-  explicit Receiver(const Variant& v) : variant(v), state(v) {}
+  // dongle: the dongle layer the tuner thread talks to.
+  Receiver(const Variant& v, std::unique_ptr<DongleApi> dongle);
+  // The process's receiver is never destroyed; a test's is, after receiver_join.
+  ~Receiver();
+  Receiver(const Receiver&) = delete;
+  Receiver& operator=(const Receiver&) = delete;
 
   const Variant& variant;
   RxState state;
+  SampleRing ring{};
+  FirFilter filter{};
+  DspState dsp;
+  SpectrumBuffer spectrum;
+  AudioSlots audio;
   DisplayState display;
-};
+  std::unique_ptr<DongleApi> dongle;
 
-// Starts the display thread for key V.
-void display_start(Receiver& receiver);
+  // The tuner and DSP threads. The programs never join them: they stop on `running` and
+  // whatever has not finished ends with the process. Tests join them.
+  std::thread tuner;
+  std::thread dsp_worker;
+};
 
 // Start-up and shutdown messages.
 inline constexpr const char* loop_start_text = "Начало цикла\n";
@@ -28,6 +50,23 @@ void print_start_time();
 
 // Prints the wave-input and wave-output device lists.
 void print_device_lists();
+
+// Opens audio channel 0 on out_device, reporting a failure; the receiver runs on
+// without sound then.
+void receiver_open_audio(Receiver& receiver);
+
+// Starts the tuner thread, which starts the DSP thread once the dongle is configured.
+void receiver_start_tuner(Receiver& receiver);
+
+// What Esc and a close event share: stops the display (waiting for its repaint) and
+// clears running.
+void receiver_stop(Receiver& receiver);
+
+// Waits for the tuner and DSP threads after receiver_stop (tests only).
+void receiver_join(Receiver& receiver);
+
+// Starts the display thread for key V.
+void display_start(Receiver& receiver);
 
 // The console control handler: nonzero when the event was consumed.
 int HandlerRoutine(int control_type);

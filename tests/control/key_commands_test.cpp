@@ -11,7 +11,7 @@
 namespace {
 
 struct Keys : ::testing::Test {
-  std::unique_ptr<Receiver> receiver = std::make_unique<Receiver>(rxiq12_variant);
+  std::unique_ptr<Receiver> receiver = std::make_unique<Receiver>(rxiq12_variant, nullptr);
   RxState& s = receiver->state;
   bool press(int key) { return key_command(*receiver, key); }
 };
@@ -91,4 +91,19 @@ TEST_F(Keys, TopFlagIsEchoed) {
   press('T');
   EXPECT_EQ(capture.text(), "\nTop 1      \n\nTop 0      \n");
   EXPECT_EQ(s.top_flag.load(), 0);
+}
+
+TEST_F(Keys, DisplayToggleStartsAndStopsTheThread) {
+  ConsoleCapture capture;  // the display says it has no terminal to draw on
+  press('V');
+  EXPECT_EQ(s.display_on.load(), 1);
+  EXPECT_EQ(s.display_run.load(), 1);
+  press('V');
+  EXPECT_EQ(s.display_on.load(), 0);
+  EXPECT_EQ(s.display_run.load(), 0);
+  // V, V in quick succession again: a start right after a stop is fine.
+  press('V');
+  press('V');
+  display_wait_end(receiver->display);
+  EXPECT_EQ(s.display_run.load(), 0);
 }

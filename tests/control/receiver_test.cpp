@@ -27,16 +27,23 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
+// Waits until the key loop runs: the banner is out, the terminal's answer to the
+// display probe has been given (as a terminal would), and the mode is raw.
+bool wait_for_key_loop(PtyProcess& rx) {
+  if (!rx.wait_for("Выходные устройства", 20s)) return false;
+  if (!rx.wait_for("\x1b[c", 10s)) return false;
+  rx.send("\x1b[?62;22c");  // primary device attributes: ends the probe
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!rx.mode_is_raw() && std::chrono::steady_clock::now() < deadline) rx.wait_for("\x01", 10ms);
+  return rx.mode_is_raw();
+}
+
 }  // namespace
 
 TEST(Receiver, BannerDeviceListsAndEscapeRestoreTheTerminal) {
   PtyProcess rx(program, {}, environment);
   ASSERT_TRUE(rx.started());
-  ASSERT_TRUE(rx.wait_for("Выходные устройства", 20s)) << rx.output();
-  // The key loop is running once the mode is raw.
-  auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!rx.mode_is_raw() && std::chrono::steady_clock::now() < deadline) rx.wait_for("\x01", 10ms);
-  ASSERT_TRUE(rx.mode_is_raw());
+  ASSERT_TRUE(wait_for_key_loop(rx)) << rx.output();
   rx.send("\x1b");
   int status = rx.wait_exit(10s);
   ASSERT_TRUE(WIFEXITED(status)) << rx.output();
@@ -63,9 +70,7 @@ TEST(Receiver, BannerDeviceListsAndEscapeRestoreTheTerminal) {
 TEST(Receiver, CtrlCIsReportedAndShutdownSignalEndsCleanly) {
   PtyProcess rx(program, {}, environment);
   ASSERT_TRUE(rx.started());
-  ASSERT_TRUE(rx.wait_for("Выходные устройства", 20s));
-  auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!rx.mode_is_raw() && std::chrono::steady_clock::now() < deadline) rx.wait_for("\x01", 10ms);
+  ASSERT_TRUE(wait_for_key_loop(rx)) << rx.output();
   // Ctrl+C typed at the terminal arrives as a control event and is consumed.
   rx.send("\x03");
   ASSERT_TRUE(rx.wait_for("dwCtrlType = 0\n", 10s)) << rx.output();
