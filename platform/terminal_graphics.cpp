@@ -141,10 +141,11 @@ void terminal_graphics_probe(int in_fd, int out_fd) {
     pollfd p{in_fd, POLLIN, 0};
     const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
     if (ready <= 0) continue;  // EINTR or the time is up; the loop checks
-    uint8_t bytes[256];
-    const ssize_t n = ::read(in_fd, bytes, sizeof bytes);
-    if (n <= 0) break;
-    for (ssize_t i = 0; i < n && !reader.done; ++i) probe_reader_feed(reader, bytes[i], terminal_caps);
+    // One byte at a time: whatever follows the last reply (keys typed at once) stays
+    // unread for the key loop.
+    uint8_t byte = 0;
+    if (::read(in_fd, &byte, 1) != 1) break;
+    probe_reader_feed(reader, byte, terminal_caps);
   }
 }
 
