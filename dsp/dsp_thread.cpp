@@ -1,5 +1,6 @@
 #include "dsp/dsp_thread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -15,29 +16,41 @@ constexpr double pcm_limit = 32768.0;  // a product whose magnitude reaches this
 
 bool running(const RxState& state) { return state.running.load(std::memory_order_relaxed) != 0; }
 
-// Spectrum tap: capture 1,024 samples, transform, hand over, then skip 50,000.
-void spectrum_tap(const DspChain& chain, float i_sample, float q_sample) {
+// Spectrum tap over a run of samples: capture 1,024, transform, hand over, then skip
+// 50,000. Skipping and capturing advance by whole stretches, not sample by sample.
+void spectrum_tap(const DspChain& chain, const float* iq, int32_t pairs) {
   DspState& dsp = chain.dsp;
-  if (dsp.spectrum_skip != 0) {
-    dsp.spectrum_skip += 1;
-    if (dsp.spectrum_skip > spectrum_skip_samples) dsp.spectrum_skip = 0;
-    return;
-  }
-  dsp.capture_re[dsp.spectrum_pos] = i_sample;
-  dsp.capture_im[dsp.spectrum_pos] = q_sample;
-  dsp.spectrum_pos += 1;
-  if (dsp.spectrum_pos > spectrum_size - 1) {
-    dsp.spectrum_pos = 0;
-    fft_radix2(dsp.capture_re, dsp.capture_im, spectrum_log2_size);
-    dsp.spectrum_skip = 1;
-    // The level line goes out before the display can see the new spectrum.
-    if (chain.state.spectrum_debug.load(std::memory_order_relaxed) != 0) {
-      char line[96];
-      const int length = std::snprintf(line, sizeof line, "Delitel = %.0f   Usilitel = %.0f\n",
-                                       static_cast<double>(dsp.Delitel), static_cast<double>(dsp.Usilitel));
-      if (length > 0) console_write(std::string_view(line, static_cast<size_t>(length)));
+  int32_t n = 0;
+  while (n < pairs) {
+    if (dsp.spectrum_skip != 0) {
+      // The count passes 50,000 on the (50,001 - skip)-th sample from here.
+      const int32_t k = std::min(pairs - n, spectrum_skip_samples + 1 - dsp.spectrum_skip);
+      dsp.spectrum_skip += k;
+      if (dsp.spectrum_skip > spectrum_skip_samples) dsp.spectrum_skip = 0;
+      n += k;
+      continue;
     }
-    spectrum_publish(chain.spectrum, dsp.capture_re, dsp.capture_im);
+    const int32_t k = std::min(pairs - n, spectrum_size - dsp.spectrum_pos);
+    const float* from = iq + 2 * static_cast<size_t>(n);
+    for (int32_t m = 0; m < k; ++m) {
+      dsp.capture_re[dsp.spectrum_pos + m] = from[2 * m];
+      dsp.capture_im[dsp.spectrum_pos + m] = from[2 * m + 1];
+    }
+    dsp.spectrum_pos += k;
+    n += k;
+    if (dsp.spectrum_pos > spectrum_size - 1) {
+      dsp.spectrum_pos = 0;
+      fft_radix2(dsp.capture_re, dsp.capture_im, spectrum_log2_size);
+      dsp.spectrum_skip = 1;
+      // The level line goes out before the display can see the new spectrum.
+      if (chain.state.spectrum_debug.load(std::memory_order_relaxed) != 0) {
+        char line[96];
+        const int length = std::snprintf(line, sizeof line, "Delitel = %.0f   Usilitel = %.0f\n",
+                                         static_cast<double>(dsp.Delitel), static_cast<double>(dsp.Usilitel));
+        if (length > 0) console_write(std::string_view(line, static_cast<size_t>(length)));
+      }
+      spectrum_publish(chain.spectrum, dsp.capture_re, dsp.capture_im);
+    }
   }
 }
 
@@ -121,21 +134,29 @@ void dsp_produce_block(const DspChain& chain) {
 
 int32_t dsp_process_samples(const DspChain& chain, const float* iq, int32_t pairs) {
   DspState& dsp = chain.dsp;
-  float out[2];
-  for (int32_t n = 0; n < pairs; ++n) {
-    const float i_sample = iq[2 * n];
-    const float q_sample = iq[2 * n + 1];
+  FirFilter& filter = chain.filter;
+  int32_t n = 0;
+  while (n < pairs) {
     if (!running(chain.state)) return n;
-    spectrum_tap(chain, i_sample, q_sample);
-    if (fir_push(chain.filter, i_sample, q_sample, out) == 1) {
-      dsp.out_i[dsp.out_count] = out[0];
-      dsp.out_q[dsp.out_count] = out[1];
-      dsp.out_count += 1;
-      if (dsp.out_count == block_frames) {
-        dsp_produce_block(chain);
-        dsp.out_count = 0;
-      }
+    // A run ends with the sample that completes the block being collected, so the block
+    // is produced (and the gain moved) before any later sample is tapped or filtered.
+    int32_t run = pairs - n;
+    if (filter.phase >= 0 && filter.phase < filter.decimation) {
+      const int64_t to_block = static_cast<int64_t>(filter.decimation - filter.phase) +
+                               static_cast<int64_t>(block_frames - 1 - dsp.out_count) * filter.decimation;
+      if (to_block < run) run = static_cast<int32_t>(to_block);
+    } else {
+      run = 1;
     }
+    const float* from = iq + 2 * static_cast<size_t>(n);
+    spectrum_tap(chain, from, run);
+    dsp.out_count += fir_push_block_iq(filter, dsp.fir_work, from, run, dsp.out_i + dsp.out_count,
+                                       dsp.out_q + dsp.out_count);
+    if (dsp.out_count == block_frames) {
+      dsp_produce_block(chain);
+      dsp.out_count = 0;
+    }
+    n += run;
   }
   return pairs;
 }

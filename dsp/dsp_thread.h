@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "control/rx_state.h"
+#include "dsp/fir_block.h"
 #include "dsp/fir_filter.h"
 #include "dsp/spectrum_buffer.h"
 
@@ -41,6 +42,7 @@ struct DspState {
   int32_t spectrum_pos = 0;   // next snapshot index while capturing
   int32_t spectrum_skip = 0;  // 0 while capturing; 1..50,000 while skipping
   float slot_samples[65536] = {};  // converted I/Q pairs of the slot being processed
+  FirBlockWork fir_work;           // scratch of the block filter
   // Written by the DSP thread only; atomics so that others may watch its progress.
   std::atomic<uint64_t> next_store{0};  // number of the ring store the reader expects next
   std::atomic<uint64_t> overruns{0};    // blocks lost to a lapping writer (never read, or torn)
@@ -76,8 +78,9 @@ int dsp_thread(DspLinks links);
 void dsp_build_table(DspState& dsp);
 
 // Processes `pairs` converted complex samples (I, Q interleaved): spectrum tap, filter,
-// and a block to the sink at every 5,120 outputs. Tests `running` before each sample and
-// stops at the first clear one. Returns the number of samples processed.
+// and a block to the sink at every 5,120 outputs. Works in runs that end where a block
+// completes; tests `running` before each run and stops at the first clear one. Returns
+// the number of samples processed.
 int32_t dsp_process_samples(const DspChain& chain, const float* iq, int32_t pairs);
 
 // Converts raw unsigned bytes (I, Q, I, Q, ...) through sample_table and processes them;

@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "control/rx_state.h"
+#include "dsp/dsp_thread.h"
+#include "dsp/fft.h"
 #include "dsp/fir_filter.h"
+#include "dsp/spectrum_buffer.h"
 #include "variants/variant.h"
 
 namespace {
@@ -238,6 +242,136 @@ TEST_F(FirBlockTest, EmptyRunsAndRunsWithoutAnOutput) {
   EXPECT_EQ(record->phase, 0);
   EXPECT_EQ(out_i[1], -1.0f);
   EXPECT_EQ(out_q[1], -1.0f);
+}
+
+// The signal chain run by runs (spectrum tap by stretches, block filter) against the
+// same chain taken one sample at a time with fir_push: the same PCM blocks, spectra,
+// filter record and chain state, whatever the split of the input.
+struct Chain {
+  static int record(void* context, const void* data, int length) {
+    auto& self = *static_cast<Chain*>(context);
+    const auto* samples = static_cast<const int16_t*>(data);
+    self.blocks.emplace_back(samples, samples + length / 2);
+    // Stop at a chosen block, as a failing sink does.
+    if (self.blocks.size() == self.stop_after_block) self.state.running.store(0);
+    return 1;
+  }
+  Chain() {
+    fir_init_channel(*filter, rxiq24_variant);
+    dsp_build_table(*dsp);
+  }
+  DspChain chain() { return DspChain{state, *filter, *dsp, *spectrum, BlockSink{record, this}}; }
+
+  // One sample at a time: spectrum tap, then the filter, then a block when it is full.
+  int32_t process_singly(const float* iq, int32_t pairs) {
+    DspState& d = *dsp;
+    float out[2];
+    for (int32_t n = 0; n < pairs; ++n) {
+      if (state.running.load() == 0) return n;
+      const float i_sample = iq[2 * n];
+      const float q_sample = iq[2 * n + 1];
+      if (d.spectrum_skip != 0) {
+        d.spectrum_skip += 1;
+        if (d.spectrum_skip > spectrum_skip_samples) d.spectrum_skip = 0;
+      } else {
+        d.capture_re[d.spectrum_pos] = i_sample;
+        d.capture_im[d.spectrum_pos] = q_sample;
+        d.spectrum_pos += 1;
+        if (d.spectrum_pos > spectrum_size - 1) {
+          d.spectrum_pos = 0;
+          fft_radix2(d.capture_re, d.capture_im, spectrum_log2_size);
+          d.spectrum_skip = 1;
+          spectrum_publish(*spectrum, d.capture_re, d.capture_im);
+        }
+      }
+      if (fir_push(*filter, i_sample, q_sample, out) == 1) {
+        d.out_i[d.out_count] = out[0];
+        d.out_q[d.out_count] = out[1];
+        d.out_count += 1;
+        if (d.out_count == block_frames) {
+          dsp_produce_block(chain());
+          d.out_count = 0;
+        }
+      }
+    }
+    return pairs;
+  }
+
+  RxState state{rxiq24_variant};
+  std::unique_ptr<FirFilter> filter = std::make_unique<FirFilter>();
+  std::unique_ptr<DspState> dsp = std::make_unique<DspState>();
+  std::unique_ptr<SpectrumBuffer> spectrum = std::make_unique<SpectrumBuffer>();
+  std::vector<std::vector<int16_t>> blocks;
+  size_t stop_after_block = 0;
+};
+
+void expect_same_chain(Chain& got, Chain& expected) {
+  EXPECT_EQ(got.blocks, expected.blocks);
+  EXPECT_TRUE(same_record(*got.filter, *expected.filter));
+  const DspState& a = *got.dsp;
+  const DspState& b = *expected.dsp;
+  EXPECT_EQ(std::memcmp(&a.Usilitel, &b.Usilitel, sizeof a.Usilitel), 0);
+  EXPECT_EQ(a.out_count, b.out_count);
+  EXPECT_EQ(std::memcmp(a.out_i, b.out_i, sizeof a.out_i), 0);
+  EXPECT_EQ(std::memcmp(a.out_q, b.out_q, sizeof a.out_q), 0);
+  EXPECT_EQ(a.spectrum_pos, b.spectrum_pos);
+  EXPECT_EQ(a.spectrum_skip, b.spectrum_skip);
+  EXPECT_EQ(std::memcmp(a.capture_re, b.capture_re, sizeof a.capture_re), 0);
+  EXPECT_EQ(std::memcmp(a.capture_im, b.capture_im, sizeof a.capture_im), 0);
+  EXPECT_EQ(got.spectrum->sequence.load(), expected.spectrum->sequence.load());
+  std::vector<float> re_a(spectrum_size), im_a(spectrum_size), re_b(spectrum_size), im_b(spectrum_size);
+  ASSERT_TRUE(spectrum_copy(*got.spectrum, re_a.data(), im_a.data()));
+  ASSERT_TRUE(spectrum_copy(*expected.spectrum, re_b.data(), im_b.data()));
+  EXPECT_TRUE(same_bits(re_a, re_b));
+  EXPECT_TRUE(same_bits(im_a, im_b));
+}
+
+std::vector<float> chain_input(size_t pairs, uint32_t seed) {
+  // Byte-valued samples: a strong tone that drives the level control, plus noise.
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> noise(0.0, 8.0);
+  std::vector<float> iq(2 * pairs);
+  for (size_t n = 0; n < pairs; ++n) {
+    const double phase = 0.01 * static_cast<double>(n);
+    const double i = std::clamp(std::round(127.0 + 90.0 * std::cos(phase) + noise(rng)), 0.0, 255.0);
+    const double q = std::clamp(std::round(127.0 + 90.0 * std::sin(phase) + noise(rng)), 0.0, 255.0);
+    iq[2 * n] = static_cast<float>((i - 127.0) / 128.0);
+    iq[2 * n + 1] = static_cast<float>((q - 127.0) / 128.0);
+  }
+  return iq;
+}
+
+TEST(DspRuns, MatchSampleBySampleProcessing) {
+  // Enough for several blocks (128,000 samples each) and snapshots (one per 51,024).
+  const int32_t pairs = 400000;
+  const std::vector<float> iq = chain_input(pairs, 11);
+  Chain expected;
+  EXPECT_EQ(expected.process_singly(iq.data(), pairs), pairs);
+  ASSERT_EQ(expected.blocks.size(), 3u);
+
+  Chain got;
+  std::mt19937 rng(12);
+  const int32_t sizes[] = {1, 3, 1023, 1024, 1025, 32768, 50001, 127999, 128001};
+  for (int32_t done = 0; done < pairs;) {
+    const int32_t count = std::min(sizes[rng() % std::size(sizes)], pairs - done);
+    EXPECT_EQ(dsp_process_samples(got.chain(), iq.data() + 2 * static_cast<size_t>(done), count), count);
+    done += count;
+  }
+  expect_same_chain(got, expected);
+}
+
+TEST(DspRuns, StopRightAfterTheBlockWhoseSinkClearsRunning) {
+  const int32_t pairs = 300000;
+  const std::vector<float> iq = chain_input(pairs, 13);
+  Chain expected;
+  expected.stop_after_block = 2;
+  const int32_t expected_done = expected.process_singly(iq.data(), pairs);
+  ASSERT_LT(expected_done, pairs);
+
+  Chain got;
+  got.stop_after_block = 2;
+  EXPECT_EQ(dsp_process_samples(got.chain(), iq.data(), pairs), expected_done);
+  expect_same_chain(got, expected);
 }
 
 }  // namespace
