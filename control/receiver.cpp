@@ -76,7 +76,10 @@ Receiver::Receiver(const Variant& v, std::unique_ptr<DongleApi> d)
   display_attach(display, variant, spectrum, print_console);
 }
 
-Receiver::~Receiver() { receiver_join(*this); }
+Receiver::~Receiver() {
+  state.running.store(0);
+  receiver_join(*this);
+}
 
 void receiver_open_audio(Receiver& r) {
   if (audio_open(r.audio, 0, 1, r.variant.frame_rate, 2, r.state.out_device.load()) == 0) {
@@ -102,7 +105,6 @@ void receiver_stop(Receiver& receiver) {
 }
 
 void receiver_join(Receiver& receiver) {
-  receiver.state.running.store(0);
   if (receiver.tuner.joinable()) receiver.tuner.join();
   if (receiver.dsp_worker.joinable()) receiver.dsp_worker.join();
 }

@@ -62,7 +62,8 @@ void receiver_start_tuner(Receiver& receiver);
 // clears running.
 void receiver_stop(Receiver& receiver);
 
-// Waits for the tuner and DSP threads after receiver_stop (tests only).
+// Waits for the tuner and DSP threads to end (tests only; they end once running is
+// cleared).
 void receiver_join(Receiver& receiver);
 
 // Starts the display thread for key V.
