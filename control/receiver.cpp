@@ -88,9 +88,12 @@ void receiver_open_audio(Receiver& r) {
 }
 
 void receiver_start_tuner(Receiver& r) {
-  TunerLinks links{r.state, r.variant, *r.dongle, r.ring, r.filter,
-                   [&r] { r.dsp_worker = std::thread(dsp_thread, dsp_links(r)); }};
+  TunerLinks links{r.state, r.variant, *r.dongle, r.ring, r.filter, [&r] {
+                     r.dsp_worker = std::thread(dsp_thread, dsp_links(r));
+                     if (r.detach_threads) r.dsp_worker.detach();
+                   }};
   r.tuner = std::thread(tuner_thread, links);
+  if (r.detach_threads) r.tuner.detach();
 }
 
 void receiver_stop(Receiver& receiver) {
@@ -98,8 +101,6 @@ void receiver_stop(Receiver& receiver) {
   if (s.display_run.load() == 1) {
     s.display_run.store(0);
     std::this_thread::sleep_for(display_stop_wait);
-    // The picture must be gone before the terminal is handed back.
-    display_wait_end(receiver.display);
   }
   s.running.store(0);
 }
@@ -153,6 +154,7 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
 
   // Lives until the process ends: threads that are never joined may still use it.
   Receiver* receiver = new Receiver(variant, dongle_from_environment());
+  receiver->detach_threads = true;
   process_receiver.store(receiver);
 
   parse_command_line(receiver->state, argc, argv);
@@ -168,6 +170,9 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   key_loop(*receiver, STDIN_FILENO);
 
   receiver_stop(*receiver);
+  // The picture must be gone before the terminal is handed back; only the main thread
+  // joins the display thread.
+  display_wait_end(receiver->display);
   print_console("%s", loop_end_text);
   audio_close(receiver->audio, 0);
   control_events_remove();

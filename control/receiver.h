@@ -33,8 +33,9 @@ struct Receiver {
   DisplayState display;
   std::unique_ptr<DongleApi> dongle;
 
-  // The tuner and DSP threads. The programs never join them: they stop on `running` and
-  // whatever has not finished ends with the process. Tests join them.
+  // The tuner and DSP threads. The programs detach them (they stop on `running`, and
+  // whatever has not finished ends with the process); tests keep them to join.
+  bool detach_threads = false;
   std::thread tuner;
   std::thread dsp_worker;
 };
@@ -58,8 +59,8 @@ void receiver_open_audio(Receiver& receiver);
 // Starts the tuner thread, which starts the DSP thread once the dongle is configured.
 void receiver_start_tuner(Receiver& receiver);
 
-// What Esc and a close event share: stops the display (waiting for its repaint) and
-// clears running.
+// What Esc and a close event share: stops the display (giving it a second to repaint)
+// and clears running.
 void receiver_stop(Receiver& receiver);
 
 // Waits for the tuner and DSP threads to end (tests only; they end once running is
