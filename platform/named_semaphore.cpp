@@ -18,8 +18,7 @@ NamedSemaphore* named_semaphore_open(const char* name, unsigned initial) {
   return s;
 }
 
-int named_semaphore_wait(NamedSemaphore* s, int timeout_ms) {
-  if (!s) return 0;
+bool semaphore_wait_for(sem_t* sem, int timeout_ms) {
   timespec until{};
   clock_gettime(CLOCK_MONOTONIC, &until);
   until.tv_sec += timeout_ms / 1000;
@@ -29,9 +28,13 @@ int named_semaphore_wait(NamedSemaphore* s, int timeout_ms) {
     until.tv_nsec -= 1000000000L;
   }
   for (;;) {
-    if (sem_clockwait(s->sem, CLOCK_MONOTONIC, &until) == 0) return 1;
-    if (errno != EINTR) return 0;
+    if (sem_clockwait(sem, CLOCK_MONOTONIC, &until) == 0) return true;
+    if (errno != EINTR) return false;
   }
+}
+
+int named_semaphore_wait(NamedSemaphore* s, int timeout_ms) {
+  return s && semaphore_wait_for(s->sem, timeout_ms) ? 1 : 0;
 }
 
 void named_semaphore_release(NamedSemaphore* s) {

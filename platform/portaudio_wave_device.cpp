@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/audio_devices.h"
+#include "platform/named_semaphore.h"
 #include "platform/wave_device.h"
 
 namespace {
@@ -77,20 +78,7 @@ class PortAudioWaveDevice final : public WaveDevice {
     return true;
   }
 
-  bool wait(int timeout_ms) override {
-    timespec until{};
-    clock_gettime(CLOCK_MONOTONIC, &until);
-    until.tv_sec += timeout_ms / 1000;
-    until.tv_nsec += static_cast<long>(timeout_ms % 1000) * 1000000L;
-    if (until.tv_nsec >= 1000000000L) {
-      until.tv_sec += 1;
-      until.tv_nsec -= 1000000000L;
-    }
-    for (;;) {
-      if (sem_clockwait(&finished_, CLOCK_MONOTONIC, &until) == 0) return true;
-      if (errno != EINTR) return false;
-    }
-  }
+  bool wait(int timeout_ms) override { return semaphore_wait_for(&finished_, timeout_ms); }
 
   bool queue(const uint8_t* data, int length) override {
     if (length <= 0 || length > buffer_bytes_) return false;
