@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "dsp/fft.h"
+#include "dsp/fir_block_kernel.h"
 #include "platform/console_out.h"
 #include "tuner/sample_ring.h"
 
@@ -96,6 +97,20 @@ void dsp_build_table(DspState& dsp) {
   for (int v = 0; v < 256; ++v) {
     dsp.sample_table[v] = static_cast<float>((v - 127) / static_cast<double>(dsp.Delitel));
   }
+  // With a power-of-two Delitel (the receiver's 128) every entry is an exact product.
+  dsp.table_scale = dsp.sample_table[128];
+  dsp.table_linear = true;
+  for (int v = 0; v < 256; ++v) {
+    if (dsp.sample_table[v] != static_cast<float>(v - 127) * dsp.table_scale) dsp.table_linear = false;
+  }
+}
+
+void dsp_convert_bytes(const DspState& dsp, const uint8_t* bytes, int32_t count, float* out) {
+  if (dsp.table_linear) {
+    fir_block_simd::convert_bytes(bytes, static_cast<size_t>(count), dsp.table_scale, out);
+  } else {
+    for (int32_t k = 0; k < count; ++k) out[k] = dsp.sample_table[bytes[k]];
+  }
 }
 
 void dsp_scale_block_reference(DspState& dsp) {
@@ -169,7 +184,7 @@ int32_t dsp_process_bytes(const DspChain& chain, const uint8_t* bytes, int32_t c
   while (done < pairs) {
     const int32_t n = pairs - done < chunk_pairs ? pairs - done : chunk_pairs;
     const uint8_t* from = bytes + 2 * static_cast<size_t>(done);
-    for (int32_t j = 0; j < 2 * n; ++j) dsp.slot_samples[j] = dsp.sample_table[from[j]];
+    dsp_convert_bytes(dsp, from, 2 * n, dsp.slot_samples);
     const int32_t processed = dsp_process_samples(chain, dsp.slot_samples, n);
     done += processed;
     if (processed < n) break;
@@ -180,7 +195,7 @@ int32_t dsp_process_bytes(const DspChain& chain, const uint8_t* bytes, int32_t c
 void dsp_consume_slot(const DspLinks& links) {
   DspState& dsp = links.dsp;
   const int32_t slot = links.ring.ring_read.load(std::memory_order_relaxed);
-  const RingTake take = ring_take(links.ring, slot, dsp.sample_table, dsp.slot_samples);
+  const RingTake take = ring_take_bytes(links.ring, slot, dsp.slot_bytes);
   // Stores between the one expected and the one found were overwritten before they
   // were read; a torn slot loses its block as well.
   const uint64_t expected = dsp.next_store.load(std::memory_order_relaxed);
@@ -190,6 +205,7 @@ void dsp_consume_slot(const DspLinks& links) {
   if (take.torn) lost += 1u;
   if (lost != 0) dsp.overruns.store(dsp.overruns.load(std::memory_order_relaxed) + lost, std::memory_order_relaxed);
   if (take.torn) return;
+  dsp_convert_bytes(dsp, dsp.slot_bytes, 2 * take.pairs, dsp.slot_samples);
   const DspChain chain{links.state, links.filter, links.dsp, links.spectrum, links.sink};
   dsp_process_samples(chain, dsp.slot_samples, take.pairs);
 }

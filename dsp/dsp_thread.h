@@ -33,6 +33,10 @@ struct DspState {
   float Delitel = initial_delitel;    // divisor of the byte conversion; never changes
   float Usilitel = initial_usilitel;  // output gain; falls to avoid clipping, recovers 1 per block
   float sample_table[256] = {};       // value of each sample byte
+  // Set when every table entry equals float(v - 127) * table_scale, so that whole runs of
+  // bytes can be converted with vector arithmetic instead of lookups, to the same bits.
+  bool table_linear = false;
+  float table_scale = 0.0f;
   float out_i[block_frames] = {};     // filter outputs of the block being collected
   float out_q[block_frames] = {};
   int32_t out_count = 0;
@@ -41,6 +45,7 @@ struct DspState {
   float capture_im[spectrum_size] = {};
   int32_t spectrum_pos = 0;   // next snapshot index while capturing
   int32_t spectrum_skip = 0;  // 0 while capturing; 1..50,000 while skipping
+  uint8_t slot_bytes[65536] = {};  // raw bytes of the slot being processed
   float slot_samples[65536] = {};  // converted I/Q pairs of the slot being processed
   FirBlockWork fir_work;           // scratch of the block filter
   // Written by the DSP thread only; atomics so that others may watch its progress.
@@ -76,6 +81,9 @@ int dsp_thread(DspLinks links);
 
 // Fills sample_table from Delitel: entry v is (v - 127) / Delitel.
 void dsp_build_table(DspState& dsp);
+
+// Converts count raw bytes into floats, each exactly its sample_table entry.
+void dsp_convert_bytes(const DspState& dsp, const uint8_t* bytes, int32_t count, float* out);
 
 // Processes `pairs` converted complex samples (I, Q interleaved): spectrum tap, filter,
 // and a block to the sink at every 5,120 outputs. Works in runs that end where a block

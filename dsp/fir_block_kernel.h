@@ -26,6 +26,8 @@ struct FirBlockJob {
 namespace fir_block_simd {
 void run_kernel(const FirBlockJob& job);   // through the current dispatch choice
 void deinterleave(const float* iq, size_t count, float* out_i, float* out_q);
+// out[k] = float(bytes[k] - 127) * scale.
+void convert_bytes(const uint8_t* bytes, size_t count, float scale, float* out);
 size_t lanes();                            // doubles per vector on the current path
 int64_t target();                          // the current path's id
 }  // namespace fir_block_simd

@@ -191,6 +191,23 @@ void Deinterleave(const float* iq, size_t count, float* out_i, float* out_q) {
   }
 }
 
+// out[k] = float(bytes[k] - 127) * scale, lane by lane: the same single rounding as the
+// scalar expression.
+void ConvertBytes(const uint8_t* bytes, size_t count, float scale, float* out) {
+  const hn::ScalableTag<float> df;
+  const hn::RebindToSigned<decltype(df)> di;
+  const hn::Rebind<uint8_t, decltype(df)> d8;
+  const size_t n = hn::Lanes(df);
+  const auto zero_point = hn::Set(di, 127);
+  const auto factor = hn::Set(df, scale);
+  size_t k = 0;
+  for (; k + n <= count; k += n) {
+    const auto wide = hn::BitCast(di, hn::PromoteTo(hn::RebindToUnsigned<decltype(df)>(), hn::LoadU(d8, bytes + k)));
+    hn::StoreU(hn::Mul(hn::ConvertTo(df, hn::Sub(wide, zero_point)), factor), df, out + k);
+  }
+  for (; k < count; ++k) out[k] = static_cast<float>(static_cast<int>(bytes[k]) - 127) * scale;
+}
+
 size_t Lanes() { return hn::Lanes(hn::ScalableTag<double>()); }
 
 int64_t Target() { return HWY_TARGET; }
@@ -204,11 +221,15 @@ namespace fir_block_simd {
 HWY_EXPORT(Kernel);
 HWY_EXPORT(Lanes);
 HWY_EXPORT(Deinterleave);
+HWY_EXPORT(ConvertBytes);
 HWY_EXPORT(Target);
 
 void run_kernel(const FirBlockJob& job) { HWY_DYNAMIC_DISPATCH(Kernel)(job); }
 void deinterleave(const float* iq, size_t count, float* out_i, float* out_q) {
   HWY_DYNAMIC_DISPATCH(Deinterleave)(iq, count, out_i, out_q);
+}
+void convert_bytes(const uint8_t* bytes, size_t count, float scale, float* out) {
+  HWY_DYNAMIC_DISPATCH(ConvertBytes)(bytes, count, scale, out);
 }
 size_t lanes() { return HWY_DYNAMIC_DISPATCH(Lanes)(); }
 int64_t target() { return HWY_DYNAMIC_DISPATCH(Target)(); }

@@ -41,26 +41,22 @@ struct RingTake {
   bool torn;       // the writer touched the slot during the read: drop it whole
 };
 
-// Reader side: converts slot `slot` through `table` (one float per byte value) into
-// `iq`, two floats per pair (I, then Q), room for ring_slot_bytes floats. The caller has
-// seen the slot published by loading ring_write with acquire. Nothing in `iq` may be
-// used when the result is torn.
-inline RingTake ring_take(const SampleRing& ring, int32_t slot, const float* table, float* iq) {
+// Reader side: copies the bytes of slot `slot` into `bytes` (room for ring_slot_bytes).
+// The caller has seen the slot published by loading ring_write with acquire. Nothing in
+// `bytes` may be used when the result is torn.
+inline RingTake ring_take_bytes(const SampleRing& ring, int32_t slot, uint8_t* bytes) {
   const uint64_t before = ring.ring_seq[slot].load(std::memory_order_acquire);
-  int32_t bytes = ring.ring_bytes[slot].load(std::memory_order_relaxed);
-  if (bytes < 0) bytes = 0;
-  if (bytes > ring_slot_bytes) bytes = ring_slot_bytes;
+  int32_t count = ring.ring_bytes[slot].load(std::memory_order_relaxed);
+  if (count < 0) count = 0;
+  if (count > ring_slot_bytes) count = ring_slot_bytes;
   // A pair is taken while its first byte lies below the count.
-  const int32_t pairs = (bytes + 1) / 2;
+  const int32_t pairs = (count + 1) / 2;
   const int32_t words = (pairs * 2 + 7) / 8;
   const std::atomic<uint64_t>* data = ring.ring_data[slot];
   for (int32_t w = 0; w < words; ++w) {
     // Acquire keeps the sequence re-check below after every word read.
     const uint64_t word = data[w].load(std::memory_order_acquire);
-    uint8_t b[8];
-    std::memcpy(b, &word, sizeof b);
-    float* out = iq + 8 * w;
-    for (int k = 0; k < 8; ++k) out[k] = table[b[k]];
+    std::memcpy(bytes + 8 * w, &word, sizeof word);
   }
   const uint64_t after = ring.ring_seq[slot].load(std::memory_order_relaxed);
   RingTake take;
@@ -68,5 +64,14 @@ inline RingTake ring_take(const SampleRing& ring, int32_t slot, const float* tab
   take.torn = (before & 1u) != 0 || after != before;
   // A slot caught mid-store still held the block of the store 100 before it.
   take.store = (before & 1u) ? (before - 1u) / 2u - static_cast<uint64_t>(ring_slots) : before / 2u - 1u;
+  return take;
+}
+
+// Reader side with the conversion: each byte of the slot through `table` (one float per
+// byte value) into `iq`, two floats per pair (I, then Q), room for ring_slot_bytes floats.
+inline RingTake ring_take(const SampleRing& ring, int32_t slot, const float* table, float* iq) {
+  uint8_t bytes[ring_slot_bytes];
+  const RingTake take = ring_take_bytes(ring, slot, bytes);
+  for (int32_t k = 0; k < 2 * take.pairs; ++k) iq[k] = table[bytes[k]];
   return take;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dsp/fft.h"
+#include "dsp/fir_block.h"
 #include "platform/console_out.h"
 
 namespace {
@@ -51,6 +52,32 @@ TEST(DspConversion, ByteTableAndPairs) {
   EXPECT_EQ(rig.dsp->capture_re[1], 1.0f);
   EXPECT_EQ(rig.dsp->capture_im[1], -0.9921875f);
   EXPECT_EQ(rig.filter->phase, 2);
+}
+
+TEST(DspConversion, VectorConversionGivesTheTableBitsOnEveryPath) {
+  std::mt19937 random(7);
+  std::vector<uint8_t> bytes(4099);  // odd, so every path also runs its scalar tail
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+  for (int v = 0; v < 256; ++v) bytes[static_cast<size_t>(v)] = static_cast<uint8_t>(v);
+  // 128 is the receiver's divisor (the vector form); 100 and 3 are not powers of two, so
+  // the table itself is used.
+  for (float delitel : {128.0f, 100.0f, 3.0f, 0.5f}) {
+    auto dsp = std::make_unique<DspState>();
+    dsp->Delitel = delitel;
+    dsp_build_table(*dsp);
+    EXPECT_EQ(dsp->table_linear, delitel == 128.0f || delitel == 0.5f) << delitel;
+    for (int64_t target : fir_block_targets()) {
+      fir_block_force_target(target);
+      std::vector<float> out(bytes.size(), -7.0f);
+      dsp_convert_bytes(*dsp, bytes.data(), static_cast<int32_t>(bytes.size()), out.data());
+      for (size_t k = 0; k < bytes.size(); ++k) {
+        ASSERT_EQ(std::memcmp(&out[k], &dsp->sample_table[bytes[k]], sizeof(float)), 0)
+            << "Delitel " << delitel << ", byte " << int(bytes[k]) << ", path "
+            << fir_block_target_name(target);
+      }
+    }
+    fir_block_force_target(0);
+  }
 }
 
 TEST(DspLevelControl, DesignedCases) {
