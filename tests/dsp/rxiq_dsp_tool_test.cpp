@@ -15,7 +15,7 @@
 namespace {
 
 const std::string tool = RXIQ_BINARY_DIR "/dsp/rxiq-dsp";
-const std::string work = RXIQ_BINARY_DIR "/tests/rxiq_dsp_tool_test";
+const std::string work_root = RXIQ_BINARY_DIR "/tests/rxiq_dsp_tool_test";
 constexpr int samples_per_block = block_frames * 25;
 
 // Raw dongle bytes of a tone `offset` Hz from the centre at 1,200,000 samples/s.
@@ -77,7 +77,12 @@ double tone_offset(const std::vector<uint8_t>& pcm, int block) {
 
 class RxiqDspTool : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(run("mkdir -p " + work), 0); }
+  // Each test has its own folder: ctest runs the tests of this file side by side.
+  void SetUp() override {
+    work = work_root + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    ASSERT_EQ(run("mkdir -p " + work), 0);
+  }
+  std::string work;
 };
 
 TEST_F(RxiqDspTool, ToneKeepsItsOffsetAndSign) {
