@@ -108,3 +108,14 @@ TEST(Receiver, PipedKeysAndUnattendedRunUntilCloseSignal) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_NE(esc.output().find("Окончание цикла\n"), std::string::npos);
 }
+
+TEST(Receiver, FatalSignalStillRestoresTheTerminal) {
+  PtyProcess rx(program, {}, environment);
+  ASSERT_TRUE(rx.started());
+  ASSERT_TRUE(wait_for_key_loop(rx)) << rx.output();
+  kill(rx.pid(), SIGABRT);
+  int status = rx.wait_exit(10s);
+  ASSERT_TRUE(WIFSIGNALED(status)) << rx.output();
+  EXPECT_EQ(WTERMSIG(status), SIGABRT);
+  EXPECT_TRUE(rx.mode_restored());
+}
