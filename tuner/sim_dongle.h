@@ -109,6 +109,16 @@ struct SimDongle : DongleApi {
   char handle_record = 0;
 };
 
+// The choice of a simulated dongle with the given failure (from read number `read` on,
+// for the failures that take one).
+inline DongleChoice sim_dongle_choice(SimFailure failure = SimFailure::none, int64_t read = 0) {
+  DongleChoice c;
+  c.kind = DongleKind::sim;
+  c.failure = failure;
+  c.failure_read = read;
+  return c;
+}
+
 // The gain in effect in tenths of a dB: the tuner's (29.7 dB in automatic mode) plus the
 // AGC's boost.
 int sim_effective_gain(const SimDongle& sim);

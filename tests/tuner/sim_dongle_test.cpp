@@ -13,17 +13,10 @@ namespace {
 constexpr uint32_t rate12 = 1200000;
 constexpr uint32_t default_tuning = 145725000;
 
-DongleChoice sim_choice(SimFailure failure = SimFailure::none, int64_t read = 0) {
-  DongleChoice c;
-  c.kind = DongleKind::sim;
-  c.failure = failure;
-  c.failure_read = read;
-  return c;
-}
 
 // An unpaced simulator set up as the receiver sets it up: highest gain, tuned, corrected.
 struct Configured {
-  SimDongle sim{sim_choice(), false};
+  SimDongle sim{sim_dongle_choice(), false};
   Dongle* dev = nullptr;
 
   explicit Configured(uint32_t frequency = default_tuning, int ppm = 48) {
@@ -61,7 +54,7 @@ constexpr int window = 24000;  // 50 Hz resolution at 1.2 MHz: 150 Hz is three b
 }  // namespace
 
 TEST(SimDongle, PresentsOneDeviceAndItsSettings) {
-  SimDongle sim(sim_choice(), false);
+  SimDongle sim(sim_dongle_choice(), false);
   EXPECT_EQ(sim.get_device_count(), 1u);
   EXPECT_STREQ(sim.get_device_name(0), "Simulated RTL2832U");
   EXPECT_STREQ(sim.get_device_name(1), "");
@@ -116,30 +109,30 @@ TEST(SimDongle, PresentsOneDeviceAndItsSettings) {
 }
 
 TEST(SimDongle, FailureModes) {
-  SimDongle none(sim_choice(SimFailure::no_device), false);
+  SimDongle none(sim_dongle_choice(SimFailure::no_device), false);
   EXPECT_EQ(none.get_device_count(), 0u);
   EXPECT_STREQ(none.get_device_name(0), "");
   Dongle* dev = nullptr;
   EXPECT_LT(none.open(&dev, 0), 0);
 
-  SimDongle no_open(sim_choice(SimFailure::fail_open), false);
+  SimDongle no_open(sim_dongle_choice(SimFailure::fail_open), false);
   EXPECT_EQ(no_open.get_device_count(), 1u);
   EXPECT_LT(no_open.open(&dev, 0), 0);
   EXPECT_EQ(dev, nullptr);
 
-  SimDongle no_freq(sim_choice(SimFailure::fail_freq), false);
+  SimDongle no_freq(sim_dongle_choice(SimFailure::fail_freq), false);
   ASSERT_EQ(no_freq.open(&dev, 0), 0);
   EXPECT_LT(no_freq.set_center_freq(dev, default_tuning), 0);
   EXPECT_EQ(no_freq.set_sample_rate(dev, rate12), 0);
 
-  SimDongle no_rate(sim_choice(SimFailure::fail_rate), false);
+  SimDongle no_rate(sim_dongle_choice(SimFailure::fail_rate), false);
   ASSERT_EQ(no_rate.open(&dev, 0), 0);
   EXPECT_EQ(no_rate.set_center_freq(dev, default_tuning), 0);
   EXPECT_LT(no_rate.set_sample_rate(dev, rate12), 0);
 
   std::vector<uint8_t> block(4096, 7);
   int n = -1;
-  SimDongle bad_reads(sim_choice(SimFailure::fail_read, 3), false);
+  SimDongle bad_reads(sim_dongle_choice(SimFailure::fail_read, 3), false);
   ASSERT_EQ(bad_reads.open(&dev, 0), 0);
   EXPECT_EQ(bad_reads.read_sync(dev, block.data(), 4096, &n), 0);
   EXPECT_EQ(bad_reads.read_sync(dev, block.data(), 4096, &n), 0);
@@ -149,7 +142,7 @@ TEST(SimDongle, FailureModes) {
       << "a failing read is not an unplug";
   EXPECT_EQ(n, 0);
 
-  SimDongle unplugged(sim_choice(SimFailure::unplug, 2), false);
+  SimDongle unplugged(sim_dongle_choice(SimFailure::unplug, 2), false);
   ASSERT_EQ(unplugged.open(&dev, 0), 0);
   EXPECT_EQ(unplugged.read_sync(dev, block.data(), 4096, &n), 0);
   EXPECT_EQ(unplugged.read_sync(dev, block.data(), 4096, &n), dongle_gone_result);
@@ -240,7 +233,7 @@ TEST(SimDongle, AmplitudesFollowTheGainAndTheTableLoopsWithoutASeam) {
 }
 
 TEST(SimDongle, PacedReadsNeverRunAheadOfTheSampleRate) {
-  SimDongle sim(sim_choice(), true);
+  SimDongle sim(sim_dongle_choice(), true);
   Dongle* dev = nullptr;
   ASSERT_EQ(sim.open(&dev, 0), 0);
   ASSERT_EQ(sim.set_sample_rate(dev, 3200000), 0);

@@ -20,13 +20,6 @@
 
 namespace {
 
-DongleChoice sim_choice(SimFailure failure = SimFailure::none, int64_t read = 0) {
-  DongleChoice c;
-  c.kind = DongleKind::sim;
-  c.failure = failure;
-  c.failure_read = read;
-  return c;
-}
 
 const std::string start_transcript =
     "Found 1 devices:\n"
@@ -58,7 +51,7 @@ struct Rig {
   std::map<int64_t, std::function<void()>> during;
   int dsp_starts = 0;
 
-  explicit Rig(const Variant& v = rxiq12_variant, DongleChoice choice = sim_choice())
+  explicit Rig(const Variant& v = rxiq12_variant, DongleChoice choice = sim_dongle_choice())
       : Rig(v, std::make_unique<SimDongle>(choice, false)) {}
 
   Rig(const Variant& v, std::unique_ptr<SimDongle> dongle)
@@ -108,7 +101,7 @@ struct OddGains : SimDongle {
   const int32_t* state_gains = nullptr;
   bool overflowed = false;
 
-  OddGains(int r, std::vector<int> l) : SimDongle(sim_choice(), false), result(r), list(l) {}
+  OddGains(int r, std::vector<int> l) : SimDongle(sim_dongle_choice(), false), result(r), list(l) {}
 
   int get_tuner_gains(Dongle*, int* gains) override {
     if (gains) {
@@ -162,7 +155,7 @@ TEST(TunerThread, StartGainAndRateFollowTheVariant) {
   EXPECT_TRUE(r24_minus.called("set_tuner_gain -10"));
   EXPECT_NE(r24_minus.console.text().find("\nSet gain to 0.00\n"), std::string::npos);
 
-  Rig r24_rate(rxiq24_variant, sim_choice(SimFailure::fail_rate));
+  Rig r24_rate(rxiq24_variant, sim_dongle_choice(SimFailure::fail_rate));
   r24_rate.run();
   EXPECT_TRUE(r24_rate.console.text().ends_with("Failed to sample rate 2400000"));
 
@@ -185,13 +178,13 @@ TEST(TunerThread, StartGainAndRateFollowTheVariant) {
 }
 
 TEST(TunerThread, StartUpFailuresReportAndCloseOnlyWhatWasOpened) {
-  Rig none(rxiq12_variant, sim_choice(SimFailure::no_device));
+  Rig none(rxiq12_variant, sim_dongle_choice(SimFailure::no_device));
   EXPECT_EQ(none.run(), 0);
   EXPECT_EQ(none.console.text(), "No supported devices found\n");
   EXPECT_TRUE(none.sim.calls.empty());
   EXPECT_EQ(none.state.device.load(), nullptr);
 
-  Rig no_open(rxiq12_variant, sim_choice(SimFailure::fail_open));
+  Rig no_open(rxiq12_variant, sim_dongle_choice(SimFailure::fail_open));
   no_open.run();
   EXPECT_TRUE(no_open.console.text().ends_with(
       "Using device 0: Simulated RTL2832U\nFailed to open device #0\n"));
@@ -203,13 +196,13 @@ TEST(TunerThread, StartUpFailuresReportAndCloseOnlyWhatWasOpened) {
   second.run();
   EXPECT_TRUE(second.console.text().ends_with("Using device 1: \nFailed to open device #1\n"));
 
-  Rig no_freq(rxiq12_variant, sim_choice(SimFailure::fail_freq));
+  Rig no_freq(rxiq12_variant, sim_dongle_choice(SimFailure::fail_freq));
   no_freq.run();
   EXPECT_TRUE(no_freq.console.text().ends_with("offset_tuning = 0\nFailed to center freq. 145725000"));
   EXPECT_EQ(no_freq.sim.calls.back(), "close");
   EXPECT_NE(no_freq.state.device.load(), nullptr) << "the closed handle stays";
 
-  Rig no_rate(rxiq12_variant, sim_choice(SimFailure::fail_rate));
+  Rig no_rate(rxiq12_variant, sim_dongle_choice(SimFailure::fail_rate));
   no_rate.run();
   EXPECT_TRUE(no_rate.console.text().ends_with("Tuned to 145725000\nFailed to sample rate 1200000"));
   EXPECT_EQ(no_rate.sim.calls.back(), "close");
@@ -226,7 +219,7 @@ TEST(TunerThread, StartUpFailuresReportAndCloseOnlyWhatWasOpened) {
 
 TEST(TunerThread, FailedReadsStoreTheBlockAndAGoneDongleStopsReading) {
   // Single failures: reported without a newline, and the block still enters the ring.
-  Rig failing(rxiq12_variant, sim_choice(SimFailure::fail_read, 3));
+  Rig failing(rxiq12_variant, sim_dongle_choice(SimFailure::fail_read, 3));
   failing.stop_during(5);
   failing.run();
   EXPECT_TRUE(failing.console.text().ends_with(
@@ -238,7 +231,7 @@ TEST(TunerThread, FailedReadsStoreTheBlockAndAGoneDongleStopsReading) {
 
   // An unplug: reported once, nothing more read or stored, the dongle closed, and the
   // receiver's running flag left for Esc.
-  Rig unplugged(rxiq12_variant, sim_choice(SimFailure::unplug, 4));
+  Rig unplugged(rxiq12_variant, sim_dongle_choice(SimFailure::unplug, 4));
   unplugged.run();
   std::string text = unplugged.console.text();
   EXPECT_TRUE(text.ends_with("Set gain \n49.60\n" + std::string(dongle_gone_text))) << text;
@@ -250,7 +243,7 @@ TEST(TunerThread, FailedReadsStoreTheBlockAndAGoneDongleStopsReading) {
   EXPECT_EQ(unplugged.sim.calls.back(), "close");
 
   // Reads that keep failing in some other way end the same way after a bounded run.
-  Rig broken(rxiq12_variant, sim_choice(SimFailure::fail_read, 2));
+  Rig broken(rxiq12_variant, sim_dongle_choice(SimFailure::fail_read, 2));
   broken.run();
   text = broken.console.text();
   EXPECT_EQ(count_of(text, "sync_read failed."), size_t{gone_after_failed_reads - 1});
