@@ -20,7 +20,6 @@
 
 namespace {
 
-
 const std::string start_transcript =
     "Found 1 devices:\n"
     "\t0: rxiq, Simulated RTL2832U, SN: 00000001\n"
