@@ -10,7 +10,7 @@
 #include "display/display_thread.h"
 #include "dsp/dsp_thread.h"
 #include "dsp/fir_filter.h"
-#include "dsp/spectrum_buffer.h"
+#include "dsp/fft_snapshot.h"
 #include "tuner/dongle.h"
 #include "tuner/sample_ring.h"
 #include "variants/variant.h"

@@ -8,7 +8,7 @@
 
 #include "display/palette.h"
 #include "display/surface.h"
-#include "dsp/spectrum_buffer.h"
+#include "dsp/fft_snapshot.h"
 #include "platform/terminal_presenter.h"
 #include "variants/variant.h"
 

@@ -8,7 +8,7 @@
 
 #include "control/rx_state.h"
 #include "display/scale.h"
-#include "display/spectrum_view.h"
+#include "display/trace_and_waterfall.h"
 #include "platform/console_out.h"
 #include "platform/terminal_graphics.h"
 #include "platform/terminal_window.h"

@@ -9,7 +9,7 @@
 #include "control/rx_state.h"
 #include "dsp/fir_block.h"
 #include "dsp/fir_filter.h"
-#include "dsp/spectrum_buffer.h"
+#include "dsp/fft_snapshot.h"
 
 struct SampleRing;
 

@@ -13,7 +13,7 @@
 #include "control/rx_state.h"
 #include "dsp/dsp_thread.h"
 #include "dsp/fir_filter.h"
-#include "dsp/spectrum_buffer.h"
+#include "dsp/fft_snapshot.h"
 #include "variants/variant.h"
 
 static_assert(std::endian::native == std::endian::little, "PCM blocks are written in memory order");

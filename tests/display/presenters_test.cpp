@@ -11,7 +11,7 @@
 #include "control/rx_state.h"
 #include "display/display_state.h"
 #include "display/scale.h"
-#include "display/spectrum_view.h"
+#include "display/trace_and_waterfall.h"
 #include "platform/console_out.h"
 #include "platform/graphics_encoders.h"
 #include "platform/terminal_presenter.h"

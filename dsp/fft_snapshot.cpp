@@ -1,4 +1,4 @@
-#include "dsp/spectrum_buffer.h"
+#include "dsp/fft_snapshot.h"
 
 namespace {
 constexpr int copy_attempts = 8;

@@ -1,4 +1,4 @@
-#include "display/spectrum_view.h"
+#include "display/trace_and_waterfall.h"
 
 #include <cmath>
 
