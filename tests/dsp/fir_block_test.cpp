@@ -14,7 +14,7 @@
 #include "dsp/dsp_thread.h"
 #include "dsp/fft.h"
 #include "dsp/fir_filter.h"
-#include "dsp/spectrum_buffer.h"
+#include "dsp/fft_snapshot.h"
 #include "variants/variant.h"
 
 namespace {
