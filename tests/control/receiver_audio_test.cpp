@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "control/key_commands.h"
+#include "control/print_console.h"
 #include "control/receiver.h"
 #include "platform/key_decoder.h"
 #include "platform/virtual_wave_device.h"
@@ -114,4 +115,21 @@ TEST(ReceiverAudio, PlayedBasebandHoldsTheCarrierAndFollowsThreeRights) {
             30 * amplitude_at(after, block_frames, 10000, rate))
       << "three Rights move it to +9,850 Hz";
   EXPECT_GT(amplitude_at(after, block_frames, 9850, rate), 1000);
+}
+
+TEST(ReceiverAudio, OutputThatCannotOpenIsReportedAndBlocksAreRefused) {
+  ConsoleCapture console;
+  print_console_set_charset("UTF-8");
+  VirtualWaveBackend backend(1);  // ids -1 and 0 open; 5 does not
+  auto rx = std::make_unique<Receiver>(rxiq12_variant, nullptr);
+  const std::string semaphore = "/rxiq-audio-fail-test-" + std::to_string(getpid()) + "-%d";
+  rx->audio.backend = &backend;
+  rx->audio.semaphore_name = semaphore.c_str();
+  rx->state.out_device.store(5);
+  receiver_open_audio(*rx);
+  EXPECT_EQ(console.text(), "Не удалось открыть устройство вывода\n");
+  // The receiver runs on without sound: the DSP thread's blocks are refused.
+  const std::vector<uint8_t> block(audio_block_bytes, 1);
+  EXPECT_EQ(audio_write(rx->audio, 0, block.data(), audio_block_bytes), 0);
+  EXPECT_EQ(audio_close(rx->audio, 0), 1);
 }
