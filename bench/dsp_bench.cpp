@@ -8,7 +8,7 @@
 #include "dsp/dsp_thread.h"
 #include "dsp/fft.h"
 #include "dsp/fir_filter.h"
-#include "tuner/sample_ring.h"
+#include "sample_ring/sample_ring.h"
 
 namespace {
 

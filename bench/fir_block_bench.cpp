@@ -12,7 +12,7 @@
 
 #include <liquid/liquid.h>
 
-#include "control/rx_state.h"
+#include "core/rx_state.h"
 #include "dsp/dsp_thread.h"
 #include "dsp/fir_block.h"
 #include "dsp/fir_filter.h"

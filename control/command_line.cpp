@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "control/rx_state.h"
+#include "core/rx_state.h"
 
 int32_t parse_integer(const char* text) {
   long value = std::strtol(text, nullptr, 10);

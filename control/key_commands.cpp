@@ -1,6 +1,6 @@
 #include "control/key_commands.h"
 
-#include "control/print_console.h"
+#include "core/print_console.h"
 #include "control/receiver.h"
 #include "platform/key_decoder.h"
 

@@ -13,7 +13,7 @@
 #include "audio/audio_channel.h"
 #include "control/command_line.h"
 #include "control/key_commands.h"
-#include "control/print_console.h"
+#include "core/print_console.h"
 #include "platform/audio_devices.h"
 #include "platform/control_events.h"
 #include "platform/key_decoder.h"

@@ -6,13 +6,13 @@
 #include <thread>
 
 #include "audio/audio_channel.h"
-#include "control/rx_state.h"
+#include "core/rx_state.h"
 #include "display/display_thread.h"
 #include "dsp/dsp_thread.h"
 #include "dsp/fir_filter.h"
 #include "dsp/fft_snapshot.h"
 #include "tuner/dongle.h"
-#include "tuner/sample_ring.h"
+#include "sample_ring/sample_ring.h"
 #include "variants/variant.h"
 
 struct Receiver {

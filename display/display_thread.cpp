@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "control/rx_state.h"
+#include "core/rx_state.h"
 #include "display/scale.h"
 #include "display/trace_and_waterfall.h"
 #include "platform/console_out.h"

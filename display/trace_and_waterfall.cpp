@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "control/rx_state.h"
+#include "core/rx_state.h"
 #include "display/display_state.h"
 #include "display/scale.h"
 

@@ -9,7 +9,7 @@
 #include "dsp/fft.h"
 #include "dsp/fir_block_kernel.h"
 #include "platform/console_out.h"
-#include "tuner/sample_ring.h"
+#include "sample_ring/sample_ring.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "control/rx_state.h"
+#include "core/rx_state.h"
 #include "dsp/fir_block.h"
 #include "dsp/fir_filter.h"
 #include "dsp/fft_snapshot.h"

@@ -10,7 +10,7 @@
 #include <memory>
 #include <unistd.h>
 
-#include "control/rx_state.h"
+#include "core/rx_state.h"
 #include "dsp/dsp_thread.h"
 #include "dsp/fir_filter.h"
 #include "dsp/fft_snapshot.h"

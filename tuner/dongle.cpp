@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "control/print_console.h"
+#include "core/print_console.h"
 #include "tuner/rtlsdr_dongle.h"
 #include "tuner/sim_dongle.h"
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "control/rx_state.h"  // struct Dongle, the open-device handle
+#include "core/rx_state.h"  // struct Dongle, the open-device handle
 
 // The three USB string buffers of get_device_usb_strings hold this many bytes each.
 inline constexpr int usb_string_size = 256;

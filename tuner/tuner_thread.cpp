@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "control/print_console.h"
+#include "core/print_console.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <functional>
 
-#include "control/rx_state.h"
+#include "core/rx_state.h"
 #include "dsp/fir_filter.h"
 #include "tuner/dongle.h"
-#include "tuner/sample_ring.h"
+#include "sample_ring/sample_ring.h"
 #include "variants/variant.h"
 
 inline constexpr int32_t read_block_bytes = 65536;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "tests/audio/audio_test_support.h"
+#include "tests/support/audio_support.h"
 
 namespace {
 

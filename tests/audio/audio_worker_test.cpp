@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "audio/audio_channel.h"
-#include "tests/audio/audio_test_support.h"
+#include "tests/support/audio_support.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "control/rx_state.h"
+#include "core/rx_state.h"
 
 namespace {
 

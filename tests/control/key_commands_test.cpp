@@ -6,7 +6,7 @@
 
 #include "control/receiver.h"
 #include "platform/key_decoder.h"
-#include "tests/control/console_capture.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <unistd.h>
 
 #include "control/key_commands.h"
-#include "control/print_console.h"
+#include "core/print_console.h"
 #include "control/receiver.h"
 #include "platform/key_decoder.h"
 #include "platform/virtual_wave_device.h"
-#include "tests/control/console_capture.h"
+#include "tests/support/console_capture.h"
 #include "tuner/sim_dongle.h"
 
 namespace {

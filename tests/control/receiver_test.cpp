@@ -3,7 +3,7 @@
 
 #include <regex>
 
-#include "tests/control/pty_process.h"
+#include "tests/support/pty_process.h"
 
 using namespace std::chrono_literals;
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "control/rx_state.h"
+#include "core/rx_state.h"
 #include "display/display_state.h"
 #include "display/scale.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "control/rx_state.h"
+#include "core/rx_state.h"
 #include "dsp/dsp_thread.h"
 #include "dsp/fft.h"
 #include "dsp/fir_filter.h"

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "control/print_console.h"
+#include "core/print_console.h"
 #include "dsp/dsp_thread.h"
-#include "tests/control/console_capture.h"
+#include "tests/support/console_capture.h"
 #include "tuner/sim_dongle.h"
 
 namespace {

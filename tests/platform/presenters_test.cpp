@@ -8,7 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "control/rx_state.h"
+#include "core/rx_state.h"
 #include "display/display_state.h"
 #include "display/scale.h"
 #include "display/trace_and_waterfall.h"

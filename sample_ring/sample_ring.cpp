@@ -1,4 +1,4 @@
-#include "tuner/sample_ring.h"
+#include "sample_ring/sample_ring.h"
 
 void ring_store(SampleRing& ring, const uint8_t* block) {
   const int32_t slot = ring.ring_write.load(std::memory_order_relaxed);

@@ -66,12 +66,3 @@ inline RingTake ring_take_bytes(const SampleRing& ring, int32_t slot, uint8_t* b
   take.store = (before & 1u) ? (before - 1u) / 2u - static_cast<uint64_t>(ring_slots) : before / 2u - 1u;
   return take;
 }
-
-// Reader side with the conversion: each byte of the slot through `table` (one float per
-// byte value) into `iq`, two floats per pair (I, then Q), room for ring_slot_bytes floats.
-inline RingTake ring_take(const SampleRing& ring, int32_t slot, const float* table, float* iq) {
-  uint8_t bytes[ring_slot_bytes];
-  const RingTake take = ring_take_bytes(ring, slot, bytes);
-  for (int32_t k = 0; k < 2 * take.pairs; ++k) iq[k] = table[bytes[k]];
-  return take;
-}

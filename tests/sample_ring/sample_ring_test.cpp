@@ -1,4 +1,5 @@
-#include "tuner/sample_ring.h"
+#include "sample_ring/sample_ring.h"
+#include "tests/support/ring_reading.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "control/print_console.h"
+#include "core/print_console.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 #include "control/receiver.h"
 #include "platform/control_events.h"
-#include "tests/control/console_capture.h"
+#include "tests/support/console_capture.h"
 
 TEST(PrintConsole, FormatsConvertsAndReturnsTheBytesWritten) {
   ConsoleCapture capture;

@@ -1,4 +1,4 @@
-#include "control/print_console.h"
+#include "core/print_console.h"
 
 #include <cstdarg>
 #include <cstdio>

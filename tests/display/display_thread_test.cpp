@@ -1,0 +1,93 @@
+// Whole display runs on a pseudo-terminal, and on an output that is no terminal.
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "core/rx_state.h"
+#include "display/display_thread.h"
+#include "platform/console_out.h"
+#include "tests/support/terminal_harness.h"
+#include "tests/support/text_search.h"
+
+namespace {
+
+std::mutex printed_lock;
+std::string printed;
+int capture_print(const char* format, ...) {
+  char text[2000];
+  va_list args;
+  va_start(args, format);
+  const int n = vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  std::lock_guard<std::mutex> guard(printed_lock);
+  printed += text;
+  return n;
+}
+
+}  // namespace
+
+TEST(DisplayThread, RunsOnATerminalAndLeavesItAsItWas) {
+  setenv("RXIQ_DISPLAY", "blocks", 1);
+  RxState state{rxiq12_variant};
+  SpectrumBuffer spectrum;
+  auto d = std::make_unique<DisplayState>();
+  display_attach(*d, rxiq12_variant, spectrum, capture_print);
+  printed.clear();
+
+  PtyConsole pty;
+  state.display_run.store(1);
+  display_start(state, *d);
+  std::vector<float> re(spectrum_size, 30.0f), im(spectrum_size, 0.0f);
+  spectrum_publish(spectrum, re.data(), im.data());
+  for (uint32_t w; (w = d->presenter.written.load()) == 0;) d->presenter.written.wait(w);
+
+  // V twice at once: the running thread ends before the next one starts.
+  state.display_run.store(0);
+  state.display_run.store(1);
+  display_start(state, *d);
+  state.display_run.store(0);
+  display_wait_end(*d);
+  const std::string out = pty.finish();
+  unsetenv("RXIQ_DISPLAY");
+
+  const std::string geometry = " x = 0 y = 0   (800 - 480)\n";
+  EXPECT_EQ(printed, geometry + key_help_text + key_help_text + geometry + key_help_text + key_help_text);
+  EXPECT_EQ(count_of(out, "\x1b[22;0t"), 1u);  // the title is marked at the first start only
+  EXPECT_EQ(count_of(out, "\x1b[16;30r"), 2u);  // half the rows keep the picture, per start
+  EXPECT_GE(count_of(out, "\xe2\x96\x80"), 100u);
+  EXPECT_EQ(count_of(out, "\x1b[r"), 2u);
+
+  MiniTerminal t(30, 100);
+  t.feed(out);
+  EXPECT_EQ(t.top, 0);
+  EXPECT_EQ(t.bottom, 29);
+  for (int r = 0; r < 30; ++r) EXPECT_EQ(t.line(r).find('#'), std::string::npos) << r;
+}
+
+TEST(DisplayThread, OutputThatIsNoTerminalGetsOneMessageAndNoDrawing) {
+  RxState state{rxiq12_variant};
+  SpectrumBuffer spectrum;
+  auto d = std::make_unique<DisplayState>();
+  display_attach(*d, rxiq12_variant, spectrum, capture_print);
+  printed.clear();
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const int saved = console_out.fd;
+  console_out.fd = fds[1];
+  state.display_run.store(1);
+  display_start(state, *d);
+  display_wait_end(*d);  // ends by itself
+  console_out.fd = saved;
+  close(fds[1]);
+  char byte;
+  EXPECT_EQ(read(fds[0], &byte, 1), 0);
+  close(fds[0]);
+  EXPECT_EQ(printed, no_terminal_text);
+  EXPECT_FALSE(d->surfaces_made);
+}

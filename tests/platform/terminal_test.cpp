@@ -1,0 +1,163 @@
+// The terminal as the display's window: title, probe, presenter choice and the rows the
+// picture keeps.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/console_out.h"
+#include "platform/terminal_graphics.h"
+#include "platform/terminal_window.h"
+#include "tests/support/terminal_harness.h"
+
+
+TEST(TerminalWindow, TemporaryTitleIsTickSlashPidAndIsPoppedAgain) {
+  EXPECT_EQ(console_title_text(5, 42), "5/42");
+  EXPECT_EQ(console_title_text(2147483647u, 1), "2147483647/1");
+  EXPECT_EQ(console_title_text(2147483648u, 7), "-2147483648/7");
+  EXPECT_EQ(console_title_text(0xFFFFFFFFu, 1), "-1/1");
+
+  // Output to a pipe is no terminal: nothing is written, nothing found.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const int saved = console_out.fd;
+  console_out.fd = fds[1];
+  EXPECT_FALSE(find_console_window());
+  console_out.fd = saved;
+  close(fds[1]);
+  char byte;
+  EXPECT_EQ(read(fds[0], &byte, 1), 0);
+  close(fds[0]);
+
+  PtyConsole pty;
+  EXPECT_TRUE(find_console_window());
+  const std::string out = pty.finish();
+  const std::string pid = "/" + std::to_string(getpid()) + "\x07";
+  const size_t push = out.find("\x1b[22;0t"), set = out.find("\x1b]2;"), pop = out.find("\x1b[23;0t");
+  ASSERT_NE(push, std::string::npos);
+  ASSERT_NE(set, std::string::npos);
+  ASSERT_NE(pop, std::string::npos);
+  EXPECT_LT(push, set);
+  EXPECT_LT(set, pop);
+  const size_t slash = out.find(pid, set);
+  ASSERT_NE(slash, std::string::npos);
+  const std::string tick = out.substr(set + 4, slash - set - 4);
+  EXPECT_FALSE(tick.empty());
+  EXPECT_EQ(tick.find_first_not_of("-0123456789"), std::string::npos) << tick;
+}
+
+TEST(TerminalGraphics, RepliesAreReadUpToTheDeviceAttributes) {
+  auto read_all = [](const std::string& bytes) {
+    ProbeReader reader;
+    TerminalCaps caps;
+    for (char c : bytes) probe_reader_feed(reader, static_cast<uint8_t>(c), caps);
+    return std::make_pair(reader.done, caps);
+  };
+  auto [done, caps] = read_all("\x1b_Gi=31;OK\x1b\\\x1b[4;480;800t\x1b[6;16;8t\x1b[?62;4;22c");
+  EXPECT_TRUE(done);
+  EXPECT_TRUE(caps.probed && caps.kitty && caps.sixel);
+  EXPECT_EQ(caps.pixel_width, 800);
+  EXPECT_EQ(caps.pixel_height, 480);
+  EXPECT_EQ(caps.cell_width, 8);
+  EXPECT_EQ(caps.cell_height, 16);
+
+  // A refusal, a class number of 4 that is no sixel, unrelated noise around.
+  std::tie(done, caps) = read_all("x\x1b]11;rgb:0/0/0\x07\x1b_Gi=31;ENOTSUPPORTED:no\x1b\\\x1b[?4;22c");
+  EXPECT_TRUE(done);
+  EXPECT_FALSE(caps.kitty);
+  EXPECT_FALSE(caps.sixel);
+
+  std::tie(done, caps) = read_all("\x1b[4;480;800t");
+  EXPECT_FALSE(done);
+  EXPECT_FALSE(caps.probed);
+}
+
+TEST(TerminalGraphics, ProbeAsksTheTerminalAndGivesUpOnSilence) {
+  const TerminalCaps saved = terminal_caps;
+  int master, slave;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  termios mode{};
+  tcgetattr(slave, &mode);
+  cfmakeraw(&mode);
+  tcsetattr(slave, TCSANOW, &mode);
+
+  std::string queries;
+  std::thread terminal([&] {
+    char buffer[256];
+    while (queries.find("\x1b[c") == std::string::npos) {
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n <= 0) return;
+      queries.append(buffer, static_cast<size_t>(n));
+    }
+    const std::string replies = "\x1b_Gi=31;OK\x1b\\\x1b[4;600;1000t\x1b[?65;1;4c";
+    EXPECT_EQ(write(master, replies.data(), replies.size()), static_cast<ssize_t>(replies.size()));
+  });
+  terminal_caps = TerminalCaps{};
+  terminal_graphics_probe(slave, slave);
+  terminal.join();
+  EXPECT_EQ(queries, probe_query_text());
+  EXPECT_TRUE(terminal_caps.probed);
+  EXPECT_TRUE(terminal_caps.kitty);
+  EXPECT_TRUE(terminal_caps.sixel);
+  EXPECT_EQ(terminal_caps.pixel_width, 1000);
+
+  // A terminal that answers nothing costs the time limit, no more.
+  terminal_caps = TerminalCaps{};
+  terminal_graphics_probe(slave, slave);
+  EXPECT_FALSE(terminal_caps.probed);
+  close(slave);
+  close(master);
+  terminal_caps = saved;
+}
+
+TEST(TerminalGraphics, PresenterChoice) {
+  TerminalCaps none, kitty, sixel;
+  kitty.kitty = true;
+  sixel.sixel = true;
+  using K = PresenterKind;
+  EXPECT_EQ(presenter_choose(none, "kitty", "tmux-256color", "/tmp/x"), K::kitty);
+  EXPECT_EQ(presenter_choose(kitty, "sixel", nullptr, nullptr), K::sixel);
+  EXPECT_EQ(presenter_choose(kitty, "bogus", "xterm", nullptr), K::kitty);
+  EXPECT_EQ(presenter_choose(kitty, nullptr, "screen-256color", nullptr), K::blocks);
+  EXPECT_EQ(presenter_choose(sixel, nullptr, "xterm", "/tmp/tmux-0/default,1,0"), K::blocks);
+  EXPECT_EQ(presenter_choose(sixel, nullptr, "xterm-256color", ""), K::sixel);
+  EXPECT_EQ(presenter_choose(none, nullptr, "xterm-kitty", nullptr), K::kitty);
+  EXPECT_EQ(presenter_choose(none, nullptr, nullptr, nullptr), K::blocks);
+}
+
+TEST(TerminalWindow, PictureRowsStayWhileMessagesScrollAndComeBackReadable) {
+  MiniTerminal t(10, 20);
+  for (int n = 1; n <= 9; ++n) t.feed(as_pty("line" + std::to_string(n) + "\n"));
+  ASSERT_EQ(t.row, 9);
+
+  t.feed(picture_area_open_text(3, 10));
+  EXPECT_EQ(t.scrollback, (std::vector<std::string>{"line1               ", "line2               ", "line3               "}));
+  for (int r = 0; r < 3; ++r) EXPECT_EQ(t.line(r), "") << r;
+  for (int r = 3; r < 9; ++r) EXPECT_EQ(t.line(r), "line" + std::to_string(r + 1));
+  EXPECT_EQ(t.row, 9);
+  EXPECT_EQ(t.top, 3);
+
+  TerminalPresenter p;
+  p.picture_rows = 3;
+  p.columns = 20;
+  std::vector<uint32_t> red(20 * 6, 0xFF);
+  std::string picture;
+  presenter_encode(p, PresentFrame{red, 20, 6}, picture);
+  t.feed(picture);
+  t.feed(as_pty("msg1\nmsg2\n"));
+  t.feed(picture);
+  for (int r = 0; r < 3; ++r) EXPECT_EQ(t.line(r), std::string(20, '#')) << r;
+  EXPECT_EQ(t.line(7), "msg1");
+  EXPECT_EQ(t.line(8), "msg2");
+  EXPECT_EQ(t.row, 9);
+  EXPECT_EQ(t.column, 0);
+
+  t.feed(presenter_erase_text(p) + picture_area_close_text(3));
+  EXPECT_EQ(t.top, 0);
+  EXPECT_EQ(t.bottom, 9);
+  const std::vector<std::string> expected = {"line6", "line7", "line8", "line9", "msg1", "msg2"};
+  for (int r = 0; r < 10; ++r) EXPECT_EQ(t.line(r), r < 6 ? expected[r] : "") << r;
+  EXPECT_EQ(t.row, 6);  // right under the last message
+  t.feed(as_pty("after\n"));
+  EXPECT_EQ(t.line(6), "after");
+}
