@@ -1,3 +1,6 @@
+#include <cstdio>
+
+#include "control/command_line.h"
 #include "control/receiver.h"
 
 #ifndef RXIQ_VARIANT
@@ -5,7 +8,9 @@
 #endif
 
 int main(int argc, char** argv) {
-  return receiver_main(variant_by_number(RXIQ_VARIANT), argc, argv);
+  const Variant& variant = variant_by_number(RXIQ_VARIANT);
+  if (answer_help_or_version(variant, argc, argv, stdout)) return 0;
+  return receiver_main(variant, argc, argv);
 }
 
 #if defined(__SANITIZE_THREAD__)

@@ -31,3 +31,5 @@ constinit const Variant rxiq24_variant = {
     .scale_pixels_per_hz = 1024.0 / 2400000.0,
     .scale_half_span = 1200000,
 };
+
+const char* const rxiq_version = RXIQ_VERSION;

@@ -23,3 +23,6 @@ extern const Variant rxiq24_variant;
 inline const Variant& variant_by_number(int number) {
   return number == 24 ? rxiq24_variant : rxiq12_variant;
 }
+
+// The project's version, set once by the build (project() in CMakeLists.txt).
+extern const char* const rxiq_version;

@@ -119,3 +119,19 @@ TEST(Receiver, FatalSignalStillRestoresTheTerminal) {
   EXPECT_EQ(WTERMSIG(status), SIGABRT);
   EXPECT_TRUE(rx.mode_restored());
 }
+
+TEST(Receiver, HelpAndVersionEndAtOnceWithoutStartingAnything) {
+  for (const char* flag : {"--help", "-h", "--version"}) {
+    PtyProcess rx(program, {"145725000", flag}, environment);
+    ASSERT_TRUE(rx.started());
+    int status = rx.wait_exit(10s);
+    ASSERT_TRUE(WIFEXITED(status)) << flag << rx.output();
+    EXPECT_EQ(WEXITSTATUS(status), 0) << flag;
+    EXPECT_TRUE(rx.output().starts_with(flag == std::string("--version") ? "rxiq12 " : "usage: rxiq12"))
+        << rx.output();
+    // No banner, no device lists, no dongle messages, terminal untouched.
+    EXPECT_EQ(rx.output().find("Начало цикла"), std::string::npos) << rx.output();
+    EXPECT_EQ(rx.output().find("devices"), std::string::npos) << rx.output();
+    EXPECT_TRUE(rx.mode_restored());
+  }
+}
