@@ -21,7 +21,7 @@ static_assert(std::endian::native == std::endian::little, "PCM blocks are writte
 namespace {
 
 constexpr const char* usage_text =
-    "usage: rxiq-dsp [-h] < samples.u8 > audio.s16\n"
+    "usage: rxiq-dsp [-h | --version] < samples.u8 > audio.s16\n"
     "Runs the receiver's signal chain on raw unsigned 8-bit interleaved I/Q samples\n"
     "from standard input and writes 16-bit little-endian stereo PCM (I left, Q right)\n"
     "to standard output, one 5,120-frame block at a time.\n";
@@ -69,6 +69,10 @@ int main(int argc, char** argv) {
   for (int a = 1; a < argc; ++a) {
     if (std::strcmp(argv[a], "-h") == 0 || std::strcmp(argv[a], "--help") == 0) {
       std::fputs(usage_text, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[a], "--version") == 0) {
+      std::printf("rxiq-dsp %s\n", rxiq_version);
       return 0;
     }
     std::fprintf(stderr, "rxiq-dsp: unknown argument '%s'\n", argv[a]);

@@ -17,19 +17,10 @@
 #include "platform/key_decoder.h"
 #include "platform/virtual_wave_device.h"
 #include "tests/support/console_capture.h"
+#include "tests/support/tone.h"
 #include "tuner/sim_dongle.h"
 
 namespace {
-
-// Amplitude of the complex exponential at `frequency` in stereo frames (I left, Q right).
-double amplitude_at(const int16_t* frames, size_t count, double frequency, double rate) {
-  std::complex<double> sum = 0;
-  for (size_t k = 0; k < count; ++k) {
-    sum += std::complex<double>(frames[2 * k], frames[2 * k + 1]) *
-           std::polar(1.0, -2 * std::numbers::pi * frequency * static_cast<double>(k) / rate);
-  }
-  return std::abs(sum) / static_cast<double>(count);
-}
 
 // Lets the tuner read on only once the DSP thread has taken every stored block, so that
 // the unpaced simulator never laps the ring.
@@ -106,15 +97,15 @@ TEST(ReceiverAudio, PlayedBasebandHoldsTheCarrierAndFollowsThreeRights) {
   const double rate = rxiq12_variant.frame_rate;
   const int16_t* before = sound.front();
   const int16_t* after = sound.back();
-  EXPECT_GT(amplitude_at(before, block_frames, 10000, rate),
-            30 * amplitude_at(before, block_frames, -10000, rate))
+  EXPECT_GT(tone_amplitude(before, block_frames, 10000, rate),
+            30 * tone_amplitude(before, block_frames, -10000, rate))
       << "the carrier at +10 kHz with I leading Q";
-  EXPECT_GT(amplitude_at(before, block_frames, 10000, rate),
-            30 * amplitude_at(before, block_frames, 9850, rate));
-  EXPECT_GT(amplitude_at(after, block_frames, 9850, rate),
-            30 * amplitude_at(after, block_frames, 10000, rate))
+  EXPECT_GT(tone_amplitude(before, block_frames, 10000, rate),
+            30 * tone_amplitude(before, block_frames, 9850, rate));
+  EXPECT_GT(tone_amplitude(after, block_frames, 9850, rate),
+            30 * tone_amplitude(after, block_frames, 10000, rate))
       << "three Rights move it to +9,850 Hz";
-  EXPECT_GT(amplitude_at(after, block_frames, 9850, rate), 1000);
+  EXPECT_GT(tone_amplitude(after, block_frames, 9850, rate), 1000);
 }
 
 TEST(ReceiverAudio, OutputThatCannotOpenIsReportedAndBlocksAreRefused) {

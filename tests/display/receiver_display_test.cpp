@@ -9,33 +9,19 @@
 #include <thread>
 #include <unistd.h>
 
+#include "tests/support/child_process.h"
+#include "tests/support/text_search.h"
+
 namespace {
 
 const std::string tmux_socket = "rxiq-display-test-" + std::to_string(getpid());
 
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
-
 std::string tmux(const std::string& args) {
   // -u: the pane is UTF-8 whatever the test's own locale is.
-  return run("LANG=C.UTF-8 tmux -u -L " + tmux_socket + " " + args + " 2>/dev/null");
+  return run_output("LANG=C.UTF-8 tmux -u -L " + tmux_socket + " " + args + " 2>/dev/null");
 }
 
 std::string pane(bool escapes) { return tmux(std::string("capture-pane -p -J") + (escapes ? " -e" : "") + " -t rx"); }
-
-size_t count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
-  return n;
-}
 
 // tmux is another process: its screen can only be looked at again and again.
 template <typename Check>
@@ -52,7 +38,7 @@ bool eventually(Check check) {
 TEST(ReceiverDisplay, PictureAppearsInTmuxAndGoesAwayCleanly) {
   const std::string receiver = std::string(RXIQ_BINARY_DIR) + "/rxiq12";
   if (access(receiver.c_str(), X_OK) != 0) GTEST_SKIP() << "rxiq12 is not built";
-  if (run("command -v tmux").empty()) GTEST_SKIP() << "tmux is not installed";
+  if (run_output("command -v tmux").empty()) GTEST_SKIP() << "tmux is not installed";
 
   tmux("-f /dev/null new-session -d -s rx -x 120 -y 40 'env LANG=C.UTF-8 LC_ALL=C.UTF-8 RXIQ_DONGLE=sim RXIQ_DISPLAY=blocks " +
        receiver + "' \\; set-option -t rx remain-on-exit on");
@@ -67,7 +53,7 @@ TEST(ReceiverDisplay, PictureAppearsInTmuxAndGoesAwayCleanly) {
     size_t line_start = 0;
     int row = 0, block_rows = 0;
     for (size_t end; (end = screen.find('\n', line_start)) != std::string::npos && row < 20; ++row) {
-      if (count(screen.substr(line_start, end - line_start), "\xe2\x96\x80") > 50) ++block_rows;
+      if (count_of(screen.substr(line_start, end - line_start), "\xe2\x96\x80") > 50) ++block_rows;
       line_start = end + 1;
     }
     const std::string picture = screen.substr(0, line_start);
@@ -77,7 +63,7 @@ TEST(ReceiverDisplay, PictureAppearsInTmuxAndGoesAwayCleanly) {
   tmux("send-keys -t rx V");
   EXPECT_TRUE(eventually([] {
     const std::string screen = pane(false);
-    return count(screen, "\xe2\x96\x80") == 0 && count(screen, "SQL-level") >= 2;
+    return count_of(screen, "\xe2\x96\x80") == 0 && count_of(screen, "SQL-level") >= 2;
   }));
   EXPECT_EQ(tmux("display-message -p -t rx '#{scroll_region_upper} #{scroll_region_lower}'"), "0 39\n");
 
@@ -85,6 +71,6 @@ TEST(ReceiverDisplay, PictureAppearsInTmuxAndGoesAwayCleanly) {
   EXPECT_TRUE(eventually([] { return tmux("display-message -p -t rx '#{pane_dead}'") == "1\n"; }));
   const std::string screen = pane(false);
   EXPECT_NE(screen.find("Окончание цикла"), std::string::npos);
-  EXPECT_EQ(count(screen, "\xe2\x96\x80"), 0u);
+  EXPECT_EQ(count_of(screen, "\xe2\x96\x80"), 0u);
   tmux("kill-server");
 }

@@ -2,15 +2,12 @@
 
 #include <cmath>
 #include <complex>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "dsp/dsp_thread.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -28,21 +25,6 @@ std::vector<uint8_t> tone(double offset, int samples, bool odd_byte) {
   }
   if (odd_byte) bytes.push_back(200);
   return bytes;
-}
-
-std::vector<uint8_t> read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
-}
-
-int run(const std::string& command) {
-  const int status = std::system(("/bin/bash -c '" + command + "'").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // What the receiver's chain makes of the same bytes, in this process.
@@ -80,7 +62,7 @@ class RxiqDspTool : public ::testing::Test {
   // Each test has its own folder: ctest runs the tests of this file side by side.
   void SetUp() override {
     work = work_root + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    ASSERT_EQ(run("mkdir -p " + work), 0);
+    ASSERT_EQ(run_status("mkdir -p " + work), 0);
   }
   std::string work;
 };
@@ -89,11 +71,11 @@ TEST_F(RxiqDspTool, ToneKeepsItsOffsetAndSign) {
   for (double offset : {5000.0, -7000.0}) {
     // Six whole blocks, then a partial block and an odd byte, both dropped.
     const std::vector<uint8_t> input = tone(offset, 6 * samples_per_block + 1000, true);
-    write_file(work + "/in.u8", input);
-    ASSERT_EQ(run(tool + " < " + work + "/in.u8 > " + work + "/out.s16 2> " + work + "/err.txt"), 0);
-    const std::vector<uint8_t> output = read_file(work + "/out.s16");
+    write_bytes(work + "/in.u8", input);
+    ASSERT_EQ(run_status(tool + " < " + work + "/in.u8 > " + work + "/out.s16 2> " + work + "/err.txt"), 0);
+    const std::vector<uint8_t> output = read_bytes(work + "/out.s16");
     ASSERT_EQ(output.size(), 6u * block_bytes);
-    EXPECT_TRUE(read_file(work + "/err.txt").empty());
+    EXPECT_TRUE(read_bytes(work + "/err.txt").empty());
     EXPECT_TRUE(output == chain_output(input)) << "the tool must match the receiver's chain byte for byte";
     // Positive offset: I leads Q, the I/Q phasor turns counter-clockwise.
     EXPECT_NEAR(tone_offset(output, 5), offset, 20.0);
@@ -101,18 +83,19 @@ TEST_F(RxiqDspTool, ToneKeepsItsOffsetAndSign) {
 }
 
 TEST_F(RxiqDspTool, UsageAndOutputErrors) {
-  ASSERT_EQ(run(tool + " -h > " + work + "/usage.txt"), 0);
-  const std::vector<uint8_t> usage = read_file(work + "/usage.txt");
+  ASSERT_EQ(run_status(tool + " -h > " + work + "/usage.txt"), 0);
+  const std::vector<uint8_t> usage = read_bytes(work + "/usage.txt");
   EXPECT_EQ(std::string(usage.begin(), usage.end()).rfind("usage: rxiq-dsp", 0), 0u);
-  EXPECT_NE(run(tool + " --bogus < /dev/null > /dev/null 2>&1"), 0);
+  EXPECT_TRUE(run_output(tool + " --version").starts_with("rxiq-dsp "));
+  EXPECT_NE(run_status(tool + " --bogus < /dev/null > /dev/null 2>&1"), 0);
 
-  write_file(work + "/big.u8", tone(1000.0, 8 * samples_per_block, false));
+  write_bytes(work + "/big.u8", tone(1000.0, 8 * samples_per_block, false));
   // A reader that goes away early ends the tool quietly and successfully.
-  EXPECT_EQ(run("set -o pipefail; " + tool + " < " + work + "/big.u8 2> " + work + "/err.txt | head -c 10 > /dev/null"), 0);
-  EXPECT_TRUE(read_file(work + "/err.txt").empty());
+  EXPECT_EQ(run_status("set -o pipefail; " + tool + " < " + work + "/big.u8 2> " + work + "/err.txt | head -c 10 > /dev/null"), 0);
+  EXPECT_TRUE(read_bytes(work + "/err.txt").empty());
   // Any other write failure is reported and fails.
-  EXPECT_NE(run(tool + " < " + work + "/big.u8 > /dev/full 2> " + work + "/err.txt"), 0);
-  const std::vector<uint8_t> err = read_file(work + "/err.txt");
+  EXPECT_NE(run_status(tool + " < " + work + "/big.u8 > /dev/full 2> " + work + "/err.txt"), 0);
+  const std::vector<uint8_t> err = read_bytes(work + "/err.txt");
   EXPECT_NE(std::string(err.begin(), err.end()).find("rxiq-dsp: error writing standard output"), std::string::npos);
 }
 

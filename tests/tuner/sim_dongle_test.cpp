@@ -8,6 +8,8 @@
 #include <numbers>
 #include <vector>
 
+#include "tests/support/tone.h"
+
 namespace {
 
 constexpr uint32_t rate12 = 1200000;
@@ -37,16 +39,8 @@ struct Configured {
   }
 };
 
-// Amplitude, in byte steps, of the complex exponential at `frequency` in interleaved
-// unsigned I/Q bytes with the zero point at 127.5: a direct DFT at one frequency.
 double amplitude_at(const std::vector<uint8_t>& bytes, double frequency, double rate = rate12) {
-  const size_t n = bytes.size() / 2;
-  std::complex<double> sum = 0;
-  for (size_t k = 0; k < n; ++k) {
-    std::complex<double> sample(bytes[2 * k] - 127.5, bytes[2 * k + 1] - 127.5);
-    sum += sample * std::polar(1.0, -2 * std::numbers::pi * frequency * k / rate);
-  }
-  return std::abs(sum) / static_cast<double>(n);
+  return tone_amplitude(bytes, frequency, rate);
 }
 
 constexpr int window = 24000;  // 50 Hz resolution at 1.2 MHz: 150 Hz is three bins

@@ -16,6 +16,8 @@
 #include "core/print_console.h"
 #include "dsp/dsp_thread.h"
 #include "tests/support/console_capture.h"
+#include "tests/support/text_search.h"
+#include "tests/support/tone.h"
 #include "tuner/sim_dongle.h"
 
 namespace {
@@ -86,12 +88,6 @@ struct Rig {
     return std::find(sim.calls.begin(), sim.calls.end(), call) != sim.calls.end();
   }
 };
-
-size_t count_of(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
 
 // A tuner whose gain list is whatever the test gives (empty, failing, oversized).
 struct OddGains : SimDongle {
@@ -366,18 +362,6 @@ int keep_block(void* context, const void* data, int length) {
   return length;
 }
 
-// Amplitude of the complex exponential at `frequency` in one block of stereo frames
-// (I left, Q right): a direct DFT at one frequency.
-double pcm_amplitude(const std::vector<int16_t>& block, double frequency, double frame_rate) {
-  const size_t frames = block.size() / 2;
-  std::complex<double> sum = 0;
-  for (size_t k = 0; k < frames; ++k) {
-    sum += std::complex<double>(block[2 * k], block[2 * k + 1]) *
-           std::polar(1.0, -2 * std::numbers::pi * frequency * k / frame_rate);
-  }
-  return std::abs(sum) / static_cast<double>(frames);
-}
-
 }  // namespace
 
 TEST(TunerThread, BasebandThroughTheSignalChainHoldsTheCarrierAndFollowsARetune) {
@@ -404,11 +388,11 @@ TEST(TunerThread, BasebandThroughTheSignalChainHoldsTheCarrierAndFollowsARetune)
   // The first block is all from before the retune, the last all from after it.
   const double rate = rig.variant.frame_rate;
   const std::vector<int16_t>& before = blocks.front();
-  EXPECT_GT(pcm_amplitude(before, 10000, rate), 30 * pcm_amplitude(before, -10000, rate))
+  EXPECT_GT(tone_amplitude(before, 10000, rate), 30 * tone_amplitude(before, -10000, rate))
       << "the carrier at +10 kHz, I leading Q";
-  EXPECT_GT(pcm_amplitude(before, 10000, rate), 30 * pcm_amplitude(before, 9850, rate));
+  EXPECT_GT(tone_amplitude(before, 10000, rate), 30 * tone_amplitude(before, 9850, rate));
   const std::vector<int16_t>& after = blocks.back();
-  EXPECT_GT(pcm_amplitude(after, 9850, rate), 30 * pcm_amplitude(after, 10000, rate));
-  EXPECT_GT(pcm_amplitude(after, 9850, rate), 30 * pcm_amplitude(after, -9850, rate));
-  EXPECT_GT(pcm_amplitude(after, 9850, rate), 1000) << "a strong tone, not a trace";
+  EXPECT_GT(tone_amplitude(after, 9850, rate), 30 * tone_amplitude(after, 10000, rate));
+  EXPECT_GT(tone_amplitude(after, 9850, rate), 30 * tone_amplitude(after, -9850, rate));
+  EXPECT_GT(tone_amplitude(after, 9850, rate), 1000) << "a strong tone, not a trace";
 }
