@@ -22,10 +22,10 @@ bool key_command(Receiver& receiver, int virtual_key) {
       s.spectrum_debug.store(0);
       break;
     case vk_left:
-      if (s.device.load() != nullptr) s.frequency.store(frequency_step(s.frequency.load(), -50));
+      if (s.device.load() != nullptr) s.frequency.store(frequency_step(s.frequency.load(), -key_frequency_step));
       break;
     case vk_right:
-      if (s.device.load() != nullptr) s.frequency.store(frequency_step(s.frequency.load(), 50));
+      if (s.device.load() != nullptr) s.frequency.store(frequency_step(s.frequency.load(), key_frequency_step));
       break;
     case vk_home:
       if (s.gain_index.load() < s.gain_count.load() - 1) s.gain_index.fetch_add(1);

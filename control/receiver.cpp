@@ -28,7 +28,9 @@ std::atomic<Receiver*> process_receiver{nullptr};
 
 constexpr auto display_stop_wait = std::chrono::milliseconds(1000);
 
-// Finished PCM blocks go to audio channel 0; a refused block is dropped.
+// Finished PCM blocks go to audio channel 0; a refused block is dropped. The audio ring
+// holds whole blocks, so the two sizes are one.
+static_assert(block_bytes == audio_block_bytes, "a PCM block from the DSP thread fills one audio block");
 int write_to_channel_0(void* slots, const void* data, int length) {
   return audio_write(*static_cast<AudioSlots*>(slots), 0, data, length);
 }

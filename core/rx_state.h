@@ -37,6 +37,9 @@ struct RxState {
   std::atomic<int32_t> top_flag{0};
 };
 
+// Hz per press of Left or Right.
+inline constexpr int32_t key_frequency_step = 50;
+
 // Frequency steps wrap as 32-bit integers; done in unsigned arithmetic so that the
 // wrap is defined.
 inline int32_t frequency_step(int32_t frequency, int32_t step) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "core/print_console.h"
 #include "core/rx_state.h"
 #include "display/scale.h"
 #include "display/trace_and_waterfall.h"
@@ -46,7 +47,7 @@ bool keep_running(const RxState& state, const DisplayState& d, uint32_t generati
 }  // namespace
 
 int display_print_plain(const char* format, ...) {
-  char text[2000];
+  char text[console_buffer_size];  // the same limit as every other console message
   va_list args;
   va_start(args, format);
   vsnprintf(text, sizeof text, format, args);

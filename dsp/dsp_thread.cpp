@@ -113,23 +113,6 @@ void dsp_convert_bytes(const DspState& dsp, const uint8_t* bytes, int32_t count,
   }
 }
 
-void dsp_scale_block_reference(DspState& dsp) {
-  double g = dsp.Usilitel;
-  for (int k = 0; k < block_frames; ++k) {
-    for (;;) {
-      const double a = g * dsp.out_i[k];
-      const float b = static_cast<float>(g * dsp.out_q[k]);
-      if (std::fabs(std::trunc(a)) > max_pcm || std::fabs(std::trunc(static_cast<double>(b))) > max_pcm) {
-        g -= 1.0;
-        continue;
-      }
-      break;
-    }
-    store_frame(dsp, k, g);
-  }
-  dsp.Usilitel = static_cast<float>(g);
-}
-
 void dsp_scale_block(DspState& dsp) {
   double g = dsp.Usilitel;
   for (int k = 0; k < block_frames; ++k) {

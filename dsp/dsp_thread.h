@@ -10,8 +10,7 @@
 #include "dsp/fir_block.h"
 #include "dsp/fir_filter.h"
 #include "dsp/fft_snapshot.h"
-
-struct SampleRing;
+#include "sample_ring/sample_ring.h"
 
 inline constexpr int block_frames = 5120;                  // stereo frames per PCM block
 inline constexpr int block_bytes = block_frames * 2 * 2;   // 20,480
@@ -45,8 +44,8 @@ struct DspState {
   float capture_im[spectrum_size] = {};
   int32_t spectrum_pos = 0;   // next snapshot index while capturing
   int32_t spectrum_skip = 0;  // 0 while capturing; 1..50,000 while skipping
-  uint8_t slot_bytes[65536] = {};  // raw bytes of the slot being processed
-  float slot_samples[65536] = {};  // converted I/Q pairs of the slot being processed
+  uint8_t slot_bytes[ring_slot_bytes] = {};  // raw bytes of the slot being processed
+  float slot_samples[ring_slot_bytes] = {};  // converted I/Q pairs of the slot being processed
   FirBlockWork fir_work;           // scratch of the block filter
   // Written by the DSP thread only; atomics so that others may watch its progress.
   std::atomic<uint64_t> next_store{0};  // number of the ring store the reader expects next
@@ -100,10 +99,9 @@ int32_t dsp_process_bytes(const DspChain& chain, const uint8_t* bytes, int32_t c
 void dsp_consume_slot(const DspLinks& links);
 
 // Level control and packing of the collected block into pcm_block; updates Usilitel as
-// it stands before the recovery step. The fast form gives bit-identical results to the
-// stepwise reference.
+// it stands before the recovery step. Settles each frame's gain directly rather than by
+// single steps, with the same bits as stepping.
 void dsp_scale_block(DspState& dsp);
-void dsp_scale_block_reference(DspState& dsp);
 
 // Produces one block: scale, hand to the sink, then recover the gain by one unit.
 void dsp_produce_block(const DspChain& chain);

@@ -14,6 +14,7 @@
 #include "dsp/dsp_thread.h"
 #include "dsp/fir_filter.h"
 #include "dsp/fft_snapshot.h"
+#include "sample_ring/sample_ring.h"
 #include "variants/variant.h"
 
 static_assert(std::endian::native == std::endian::little, "PCM blocks are written in memory order");
@@ -55,7 +56,7 @@ struct Tool {
   FirFilter filter{};
   DspState dsp;
   SpectrumBuffer spectrum;
-  uint8_t input[65536 + 1];
+  uint8_t input[ring_slot_bytes + 1];  // one ring slot's worth, after a held odd byte
 };
 
 int fail(const char* what, int error) {

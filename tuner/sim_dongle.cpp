@@ -101,7 +101,6 @@ int SimDongle::get_device_usb_strings(uint32_t index, char* manufact, char* prod
 }
 
 int SimDongle::open(Dongle** dev, uint32_t index) {
-  calls.push_back("open " + std::to_string(index));
   if (choice.failure == SimFailure::no_device || choice.failure == SimFailure::fail_open ||
       index != 0 || is_open) {
     return sim_failed_result;
@@ -118,14 +117,12 @@ static bool holds(const SimDongle& sim, Dongle* dev) {
 }
 
 int SimDongle::close(Dongle* dev) {
-  calls.push_back("close");
   if (!holds(*this, dev)) return sim_failed_result;
   is_open = false;
   return 0;
 }
 
 int SimDongle::set_tuner_gain_mode(Dongle* dev, int manual) {
-  calls.push_back("set_tuner_gain_mode " + std::to_string(manual));
   if (!holds(*this, dev)) return sim_failed_result;
   tuner_gain_mode = manual;
   scene_stale = true;
@@ -139,7 +136,6 @@ int SimDongle::get_tuner_gains(Dongle* dev, int* gains) {
 }
 
 int SimDongle::set_tuner_gain(Dongle* dev, int gain) {
-  calls.push_back("set_tuner_gain " + std::to_string(gain));
   if (!holds(*this, dev)) return sim_failed_result;
   // The nearest listed gain; on a tie the lower one.
   int best = sim_r820t_gains.front();
@@ -157,7 +153,6 @@ int SimDongle::get_tuner_gain(Dongle* dev) {
 }
 
 int SimDongle::set_agc_mode(Dongle* dev, int on) {
-  calls.push_back("set_agc_mode " + std::to_string(on));
   if (!holds(*this, dev)) return sim_failed_result;
   agc_mode = on ? 1 : 0;
   scene_stale = true;
@@ -170,7 +165,6 @@ int SimDongle::get_offset_tuning(Dongle* dev) {
 }
 
 int SimDongle::set_center_freq(Dongle* dev, uint32_t freq) {
-  calls.push_back("set_center_freq " + std::to_string(freq));
   if (!holds(*this, dev)) return sim_failed_result;
   if (choice.failure == SimFailure::fail_freq || freq < sim_min_frequency ||
       freq > sim_max_frequency) {
@@ -182,7 +176,6 @@ int SimDongle::set_center_freq(Dongle* dev, uint32_t freq) {
 }
 
 int SimDongle::set_sample_rate(Dongle* dev, uint32_t rate) {
-  calls.push_back("set_sample_rate " + std::to_string(rate));
   if (!holds(*this, dev)) return sim_failed_result;
   if (choice.failure == SimFailure::fail_rate || !rate_accepted(rate)) return sim_failed_result;
   sample_rate = rate;
@@ -192,7 +185,6 @@ int SimDongle::set_sample_rate(Dongle* dev, uint32_t rate) {
 }
 
 int SimDongle::set_freq_correction(Dongle* dev, int ppm) {
-  calls.push_back("set_freq_correction " + std::to_string(ppm));
   if (!holds(*this, dev)) return sim_failed_result;
   freq_correction = ppm;
   scene_stale = true;
@@ -205,7 +197,6 @@ int SimDongle::get_freq_correction(Dongle* dev) {
 }
 
 int SimDongle::reset_buffer(Dongle* dev) {
-  calls.push_back("reset_buffer");
   if (!holds(*this, dev)) return sim_failed_result;
   stream_started = false;
   return 0;

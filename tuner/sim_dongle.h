@@ -78,8 +78,6 @@ struct SimDongle : DongleApi {
   // read is in progress.
   std::function<void(int64_t read_number)> on_read;
 
-  // Every call that changes the device, in order ("set_center_freq 145725150", "close").
-  std::vector<std::string> calls;
   int64_t reads = 0;
 
   // Configuration.

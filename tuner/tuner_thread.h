@@ -13,7 +13,8 @@
 #include "sample_ring/sample_ring.h"
 #include "variants/variant.h"
 
-inline constexpr int32_t read_block_bytes = 65536;
+// Each read fills exactly one ring slot.
+inline constexpr int32_t read_block_bytes = ring_slot_bytes;
 inline constexpr int32_t discarded_read_bytes = 4096;  // first read after a buffer reset
 
 // Failed reads in a row after which the dongle is taken as gone even without the

@@ -13,28 +13,13 @@
 #include "dsp/fft.h"
 #include "dsp/fir_block.h"
 #include "platform/console_out.h"
+#include "tests/support/console_capture.h"
+#include "tests/support/dsp_chain.h"
+#include "tests/support/dsp_reference.h"
 
 namespace {
 
-struct Rig {
-  Rig() {
-    fir_init_channel(*filter, rxiq12_variant);
-    dsp_build_table(*dsp);
-  }
-  static int record(void* context, const void* data, int length) {
-    auto& blocks = *static_cast<std::vector<std::vector<int16_t>>*>(context);
-    const auto* samples = static_cast<const int16_t*>(data);
-    blocks.emplace_back(samples, samples + length / 2);
-    return 1;
-  }
-  DspChain chain() { return DspChain{state, *filter, *dsp, *spectrum, BlockSink{record, &blocks}}; }
-
-  RxState state{rxiq12_variant};
-  std::unique_ptr<FirFilter> filter = std::make_unique<FirFilter>();
-  std::unique_ptr<DspState> dsp = std::make_unique<DspState>();
-  std::unique_ptr<SpectrumBuffer> spectrum = std::make_unique<SpectrumBuffer>();
-  std::vector<std::vector<int16_t>> blocks;
-};
+using Rig = ChainRig;
 
 TEST(DspConversion, ByteTableAndPairs) {
   Rig rig;
@@ -189,10 +174,7 @@ TEST(DspLevelControl, FastMatchesStepwiseBitForBit) {
 
 TEST(DspSpectrumTap, SnapshotsEvery51024SamplesWithLevelLine) {
   Rig rig;
-  int pipe_fds[2];
-  ASSERT_EQ(pipe(pipe_fds), 0);
-  const int saved_fd = console_out.fd;
-  console_out.fd = pipe_fds[1];
+  ConsoleCapture console;
   rig.state.spectrum_debug.store(1);
 
   std::vector<float> iq(2 * 110000);
@@ -228,13 +210,7 @@ TEST(DspSpectrumTap, SnapshotsEvery51024SamplesWithLevelLine) {
   EXPECT_EQ(rig.spectrum->spectrum_ready.load(), 1);
   EXPECT_TRUE(published_equals(expected_spectrum(51024)));
 
-  console_out.fd = saved_fd;
-  close(pipe_fds[1]);
-  std::string text;
-  char buffer[256];
-  for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-  close(pipe_fds[0]);
-  EXPECT_EQ(text,
+  EXPECT_EQ(console.text(),
             "Delitel = 128   Usilitel = 430000\n"
             "Delitel = 128   Usilitel = 430000\n");
 }

@@ -15,6 +15,7 @@
 #include "dsp/fft.h"
 #include "dsp/fir_filter.h"
 #include "dsp/fft_snapshot.h"
+#include "tests/support/dsp_chain.h"
 #include "variants/variant.h"
 
 namespace {
@@ -247,20 +248,8 @@ TEST_F(FirBlockTest, EmptyRunsAndRunsWithoutAnOutput) {
 // The signal chain run by runs (spectrum tap by stretches, block filter) against the
 // same chain taken one sample at a time with fir_push: the same PCM blocks, spectra,
 // filter record and chain state, whatever the split of the input.
-struct Chain {
-  static int record(void* context, const void* data, int length) {
-    auto& self = *static_cast<Chain*>(context);
-    const auto* samples = static_cast<const int16_t*>(data);
-    self.blocks.emplace_back(samples, samples + length / 2);
-    // Stop at a chosen block, as a failing sink does.
-    if (self.blocks.size() == self.stop_after_block) self.state.running.store(0);
-    return 1;
-  }
-  Chain() {
-    fir_init_channel(*filter, rxiq24_variant);
-    dsp_build_table(*dsp);
-  }
-  DspChain chain() { return DspChain{state, *filter, *dsp, *spectrum, BlockSink{record, this}}; }
+struct Chain : ChainRig {
+  Chain() : ChainRig(rxiq24_variant) {}
 
   // One sample at a time: spectrum tap, then the filter, then a block when it is full.
   int32_t process_singly(const float* iq, int32_t pairs) {
@@ -296,13 +285,6 @@ struct Chain {
     }
     return pairs;
   }
-
-  RxState state{rxiq24_variant};
-  std::unique_ptr<FirFilter> filter = std::make_unique<FirFilter>();
-  std::unique_ptr<DspState> dsp = std::make_unique<DspState>();
-  std::unique_ptr<SpectrumBuffer> spectrum = std::make_unique<SpectrumBuffer>();
-  std::vector<std::vector<int16_t>> blocks;
-  size_t stop_after_block = 0;
 };
 
 void expect_same_chain(Chain& got, Chain& expected) {

@@ -8,6 +8,7 @@
 
 #include "dsp/dsp_thread.h"
 #include "tests/support/child_process.h"
+#include "tests/support/dsp_chain.h"
 
 namespace {
 
@@ -29,21 +30,9 @@ std::vector<uint8_t> tone(double offset, int samples, bool odd_byte) {
 
 // What the receiver's chain makes of the same bytes, in this process.
 std::vector<uint8_t> chain_output(const std::vector<uint8_t>& bytes) {
-  RxState state{rxiq12_variant};
-  auto filter = std::make_unique<FirFilter>();
-  auto dsp = std::make_unique<DspState>();
-  auto spectrum = std::make_unique<SpectrumBuffer>();
-  fir_init_channel(*filter, rxiq12_variant);
-  dsp_build_table(*dsp);
-  std::vector<uint8_t> out;
-  const BlockSink sink{[](void* context, const void* data, int length) {
-                         auto& o = *static_cast<std::vector<uint8_t>*>(context);
-                         o.insert(o.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + length);
-                         return 1;
-                       },
-                       &out};
-  dsp_process_bytes(DspChain{state, *filter, *dsp, *spectrum, sink}, bytes.data(), static_cast<int32_t>(bytes.size()));
-  return out;
+  ChainRig rig;
+  dsp_process_bytes(rig.chain(), bytes.data(), static_cast<int32_t>(bytes.size()));
+  return rig.pcm_bytes();
 }
 
 // Mean rotation per output frame of the I/Q tone in one block, in Hz at 48,000 frames/s.

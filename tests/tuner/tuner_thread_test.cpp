@@ -16,6 +16,7 @@
 #include "core/print_console.h"
 #include "dsp/dsp_thread.h"
 #include "tests/support/console_capture.h"
+#include "tests/support/recording_sim.h"
 #include "tests/support/text_search.h"
 #include "tests/support/tone.h"
 #include "tuner/sim_dongle.h"
@@ -44,8 +45,8 @@ const std::string spaces25(25, ' ');
 struct Rig {
   const Variant& variant;
   RxState state;
-  std::unique_ptr<SimDongle> owned;
-  SimDongle& sim;
+  std::unique_ptr<RecordingSim> owned;
+  RecordingSim& sim;
   std::unique_ptr<SampleRing> ring = std::make_unique<SampleRing>();
   std::unique_ptr<FirFilter> filter = std::make_unique<FirFilter>();
   ConsoleCapture console;
@@ -53,9 +54,9 @@ struct Rig {
   int dsp_starts = 0;
 
   explicit Rig(const Variant& v = rxiq12_variant, DongleChoice choice = sim_dongle_choice())
-      : Rig(v, std::make_unique<SimDongle>(choice, false)) {}
+      : Rig(v, std::make_unique<RecordingSim>(choice, false)) {}
 
-  Rig(const Variant& v, std::unique_ptr<SimDongle> dongle)
+  Rig(const Variant& v, std::unique_ptr<RecordingSim> dongle)
       : variant(v), state(v), owned(std::move(dongle)), sim(*owned) {
     print_console_set_charset("UTF-8");
     sim.on_read = [this](int64_t n) {
@@ -90,13 +91,13 @@ struct Rig {
 };
 
 // A tuner whose gain list is whatever the test gives (empty, failing, oversized).
-struct OddGains : SimDongle {
+struct OddGains : RecordingSim {
   int result;
   std::vector<int> list;
   const int32_t* state_gains = nullptr;
   bool overflowed = false;
 
-  OddGains(int r, std::vector<int> l) : SimDongle(sim_dongle_choice(), false), result(r), list(l) {}
+  OddGains(int r, std::vector<int> l) : RecordingSim(sim_dongle_choice(), false), result(r), list(l) {}
 
   int get_tuner_gains(Dongle*, int* gains) override {
     if (gains) {
