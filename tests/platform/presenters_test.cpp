@@ -15,6 +15,7 @@
 #include "platform/console_out.h"
 #include "platform/graphics_encoders.h"
 #include "platform/terminal_presenter.h"
+#include "tests/support/text_search.h"
 
 namespace {
 
@@ -325,9 +326,7 @@ TEST(Presenters, ASlowTerminalMakesTheWriterSkipNotTheDrawerWait) {
   const uint32_t written = p.written.load();
   EXPECT_GE(written, 1u);
   EXPECT_LE(written, 2u);
-  size_t frames = 0;
-  for (size_t at = 0; (at = received.find("a=T", at)) != std::string::npos; ++at) ++frames;
-  EXPECT_EQ(frames, written);
+  EXPECT_EQ(count_of(received, "a=T"), written);
   const Image shown = decode_kitty(received.substr(0, received.find("\x1b" "8") + 2));
   EXPECT_EQ(shown.pixels, picture.pixels);
 }
