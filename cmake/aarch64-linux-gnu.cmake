@@ -11,6 +11,7 @@ set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 
-# Test programs run under qemu-user; the loader and libraries are found through
-# LD_LIBRARY_PATH (scripts/test-arm64 sets it).
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu)
+# Test programs run under qemu-user with the arm64 loader and libraries of the multiarch
+# packages (libc6:arm64). Not the cross toolchain's own copies under
+# /usr/aarch64-linux-gnu: with those, starting a thread never returns under qemu.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /)
