@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tuner/rtl_tcp_server.h"
 #include "tuner/sim_dongle.h"
 #include "tuner/tuner_thread.h"
 
 int main(int argc, char** argv) {
+  if (rtl_tcp_server_asked(argc, argv)) return rtl_tcp_server_main(argc, argv);
   const long rate = argc > 1 ? std::atol(argv[1]) : 2400000;
   const long seconds = argc > 2 ? std::atol(argv[2]) : 20;
   DongleChoice choice;
