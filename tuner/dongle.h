@@ -59,7 +59,7 @@ struct DongleChoice {
   DongleKind kind = DongleKind::librtlsdr;
   SimFailure failure = SimFailure::none;
   int64_t failure_read = 0;  // fail_read, unplug: the first read (counted from 1) affected
-  std::string host;          // tcp: the rtl_tcp server's name or address
+  std::string host{};        // tcp: the rtl_tcp server's name or address
   uint16_t port = 0;         // tcp: its port
 };
 
