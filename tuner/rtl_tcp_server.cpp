@@ -25,6 +25,7 @@ using Clock = std::chrono::steady_clock;
 // before it is dropped.
 constexpr int wait_slice_ms = 100;
 constexpr auto client_stall_limit = std::chrono::seconds(5);
+constexpr int command_reads_per_block = 1000;  // reads of the command stream between blocks
 
 // Until the client says otherwise: the receiver's default tuning, automatic gain, no
 // correction and the simulator's own sample rate.
@@ -128,11 +129,12 @@ void apply_command(SimDongle& sim, Dongle* dev, uint8_t command, uint32_t parame
   sim.calls.clear();
 }
 
-// Takes whatever commands have arrived, whole ones applied, a partial one kept for later.
-// False when the client has left.
+// Takes the commands that have arrived, whole ones applied, a partial one kept for later;
+// a bounded number per block, so that a flood of them cannot stop the stream. False when
+// the client has left.
 bool take_commands(int fd, SimDongle& sim, Dongle* dev, uint8_t (&pending)[rtl_tcp_command_bytes],
                    size_t& have) {
-  for (;;) {
+  for (int taken = 0; taken < command_reads_per_block; ++taken) {
     const ssize_t r = ::recv(fd, pending + have, sizeof pending - have, MSG_DONTWAIT);
     if (r == 0) return false;
     if (r < 0) {
@@ -145,6 +147,7 @@ bool take_commands(int fd, SimDongle& sim, Dongle* dev, uint8_t (&pending)[rtl_t
       have = 0;
     }
   }
+  return true;
 }
 
 enum class Served { left, dongle_gone };

@@ -72,6 +72,22 @@ std::vector<const int16_t*> sound_blocks(const std::vector<uint8_t>& played) {
   return sound;
 }
 
+// The first block holds the carrier at +10 kHz, the last one 150 Hz lower.
+void expect_carrier_then_three_rights(const std::vector<const int16_t*>& sound) {
+  const double rate = rxiq12_variant.frame_rate;
+  const int16_t* before = sound.front();
+  const int16_t* after = sound.back();
+  EXPECT_GT(amplitude_at(before, block_frames, 10000, rate),
+            30 * amplitude_at(before, block_frames, -10000, rate))
+      << "the carrier at +10 kHz with I leading Q";
+  EXPECT_GT(amplitude_at(before, block_frames, 10000, rate),
+            30 * amplitude_at(before, block_frames, 9850, rate));
+  EXPECT_GT(amplitude_at(after, block_frames, 9850, rate),
+            30 * amplitude_at(after, block_frames, 10000, rate))
+      << "three Rights move it to +9,850 Hz";
+  EXPECT_GT(amplitude_at(after, block_frames, 9850, rate), 1000);
+}
+
 template <typename Done>
 bool wait_until(Done done) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -132,26 +148,9 @@ TEST(ReceiverAudio, PlayedBasebandHoldsTheCarrierAndFollowsThreeRights) {
   const std::vector<uint8_t> played = backend.record(0).played;
 
   // Silence first (priming, then waiting for a second block), then the 4 blocks in order.
-  std::vector<const int16_t*> sound;
-  for (size_t at = 0; at + audio_block_bytes <= played.size(); at += audio_block_bytes) {
-    const auto* frames = reinterpret_cast<const int16_t*>(played.data() + at);
-    bool silent = true;
-    for (int k = 0; k < block_frames * 2 && silent; ++k) silent = frames[k] == 0;
-    if (!silent) sound.push_back(frames);
-  }
+  const std::vector<const int16_t*> sound = sound_blocks(played);
   ASSERT_EQ(sound.size(), 4u);
-  const double rate = rxiq12_variant.frame_rate;
-  const int16_t* before = sound.front();
-  const int16_t* after = sound.back();
-  EXPECT_GT(amplitude_at(before, block_frames, 10000, rate),
-            30 * amplitude_at(before, block_frames, -10000, rate))
-      << "the carrier at +10 kHz with I leading Q";
-  EXPECT_GT(amplitude_at(before, block_frames, 10000, rate),
-            30 * amplitude_at(before, block_frames, 9850, rate));
-  EXPECT_GT(amplitude_at(after, block_frames, 9850, rate),
-            30 * amplitude_at(after, block_frames, 10000, rate))
-      << "three Rights move it to +9,850 Hz";
-  EXPECT_GT(amplitude_at(after, block_frames, 9850, rate), 1000);
+  expect_carrier_then_three_rights(sound);
 }
 
 TEST(ReceiverAudio, OutputThatCannotOpenIsReportedAndBlocksAreRefused) {
@@ -213,16 +212,5 @@ TEST(ReceiverAudio, DongleAcrossTheNetworkPlaysTheCarrierAndFollowsThreeRights) 
   const std::vector<uint8_t> played = backend.record(0).played;
   const std::vector<const int16_t*> sound = sound_blocks(played);
   ASSERT_GE(sound.size(), 5u);
-  const double rate = rxiq12_variant.frame_rate;
-  const int16_t* before = sound.front();
-  const int16_t* after = sound.back();
-  EXPECT_GT(amplitude_at(before, block_frames, 10000, rate),
-            30 * amplitude_at(before, block_frames, -10000, rate))
-      << "the carrier at +10 kHz with I leading Q";
-  EXPECT_GT(amplitude_at(before, block_frames, 10000, rate),
-            30 * amplitude_at(before, block_frames, 9850, rate));
-  EXPECT_GT(amplitude_at(after, block_frames, 9850, rate),
-            30 * amplitude_at(after, block_frames, 10000, rate))
-      << "three Rights move it to +9,850 Hz";
-  EXPECT_GT(amplitude_at(after, block_frames, 9850, rate), 1000);
+  expect_carrier_then_three_rights(sound);
 }
