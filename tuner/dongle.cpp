@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "core/print_console.h"
+#include "tuner/rtl_tcp.h"
+#include "tuner/rtl_tcp_dongle.h"
 #include "tuner/rtlsdr_dongle.h"
 #include "tuner/sim_dongle.h"
 
@@ -43,6 +45,14 @@ bool parse_dongle_choice(const char* text, DongleChoice& choice) {
       return true;
     }
   }
+  if (std::strncmp(text, "tcp:", 4) == 0) {
+    if (!parse_host_port(text + 4, rtl_tcp_default_port, false, choice.host, choice.port)) {
+      choice = DongleChoice{};
+      return false;
+    }
+    choice.kind = DongleKind::tcp;
+    return true;
+  }
   struct Numbered {
     const char* prefix;
     SimFailure failure;
@@ -69,5 +79,6 @@ std::unique_ptr<DongleApi> dongle_from_environment() {
     print_console("RXIQ_DONGLE=%s is not understood; using librtlsdr\n", text);
   }
   if (choice.kind == DongleKind::sim) return std::make_unique<SimDongle>(choice, true);
+  if (choice.kind == DongleKind::tcp) return std::make_unique<RtlTcpDongle>(choice);
   return std::make_unique<RtlsdrDongle>();
 }

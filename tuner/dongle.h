@@ -1,9 +1,11 @@
 // The dongle as the tuner thread sees it: exactly the librtlsdr operations it uses, with
-// librtlsdr's arguments and results, behind one interface. Two implementations: the
-// real library (rtlsdr_dongle.h) and a simulated RTL2832U with an R820T tuner
-// (sim_dongle.h). RXIQ_DONGLE chooses between them at start-up.
+// librtlsdr's arguments and results, behind one interface. Three implementations: the
+// real library (rtlsdr_dongle.h), a simulated RTL2832U with an R820T tuner
+// (sim_dongle.h) and a dongle served over the network by rtl_tcp (rtl_tcp_dongle.h).
+// RXIQ_DONGLE chooses between them at start-up.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -42,20 +44,28 @@ struct DongleApi {
   virtual int reset_buffer(Dongle* dev) = 0;
   // Blocks until len bytes have been read; negative on failure.
   virtual int read_sync(Dongle* dev, void* buf, int len, int* n_read) = 0;
+
+  // The receiver's running flag. A dongle whose calls can wait on something outside the
+  // process (a network peer) gives up soon after the flag is cleared, so that shutdown
+  // never waits on it; the others ignore it.
+  virtual void watch_running(const std::atomic<uint8_t>* /*running*/) {}
 };
 
 // What RXIQ_DONGLE asks for.
-enum class DongleKind { librtlsdr, sim };
+enum class DongleKind { librtlsdr, sim, tcp };
 enum class SimFailure { none, no_device, fail_open, fail_freq, fail_rate, fail_read, unplug };
 
 struct DongleChoice {
   DongleKind kind = DongleKind::librtlsdr;
   SimFailure failure = SimFailure::none;
   int64_t failure_read = 0;  // fail_read, unplug: the first read (counted from 1) affected
+  std::string host{};        // tcp: the rtl_tcp server's name or address
+  uint16_t port = 0;         // tcp: its port
 };
 
 // Parses a value of RXIQ_DONGLE: null or empty -> librtlsdr; "sim", "sim:none",
-// "sim:fail-open", "sim:fail-freq", "sim:fail-rate", "sim:fail-read=N", "sim:unplug=N".
+// "sim:fail-open", "sim:fail-freq", "sim:fail-rate", "sim:fail-read=N", "sim:unplug=N";
+// "tcp:HOST" (port 1234), "tcp:HOST:PORT", with an IPv6 address in brackets.
 // Returns false for anything else (choice is then left as librtlsdr).
 bool parse_dongle_choice(const char* text, DongleChoice& choice);
 

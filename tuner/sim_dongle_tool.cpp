@@ -2,6 +2,7 @@
 // I/Q, set up as the receiver sets it up (highest gain, 48 ppm correction), to a file or
 // to standard output:
 //   rxiq-sim [-f frequency-Hz] [-s samples-per-second] [-n samples] [-r] FILE|-
+//   rxiq-sim --tcp [ADDRESS:]PORT     (serves it over rtl_tcp instead)
 // Without -r the samples come as fast as they can be written, so a pipeline runs at the
 // speed of its slowest stage; -r paces them as the dongle would deliver them, which is
 // what the receiver sees and what scripts/measure times.
@@ -15,6 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tuner/rtl_tcp_server.h"
 #include "tuner/sim_dongle.h"
 #include "tuner/tuner_thread.h"
 #include "variants/variant.h"
@@ -161,6 +163,7 @@ int run_sim_capture(const SimCapture& capture) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (rtl_tcp_server_asked(argc, argv)) return rtl_tcp_server_main(argc, argv);
   SimCapture capture;
   if (const int status = parse_sim_capture(argc, argv, capture); status >= 0) return status;
   return run_sim_capture(capture);

@@ -58,6 +58,9 @@ int tuner_thread(TunerLinks links) {
   int32_t applied_gain_index = s.gain_index.load();
   int32_t applied_tuner_gain_mode = 0;  // captured on the first pass
 
+  // A dongle that waits on the network lets go once running is cleared.
+  dongle.watch_running(&s.running);
+
   // The filter is ready whatever becomes of the dongle.
   fir_init_channel(links.filter, links.variant);
 

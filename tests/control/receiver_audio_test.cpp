@@ -18,7 +18,10 @@
 #include "platform/virtual_wave_device.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/tone.h"
+#include "tuner/rtl_tcp_dongle.h"
+#include "tuner/rtl_tcp_server.h"
 #include "tuner/sim_dongle.h"
+#include "tuner/tuner_thread.h"
 
 namespace {
 
@@ -45,6 +48,56 @@ struct ChannelCloser {
     while (rx.audio.slots[0].in_use.load() != 0) std::this_thread::yield();
     backend.advance(int64_t{audio_device_wait_ms} * 1000);
     closer.join();
+  }
+};
+
+// The played blocks that are not silence (priming, a dry ring), in order.
+std::vector<const int16_t*> sound_blocks(const std::vector<uint8_t>& played) {
+  std::vector<const int16_t*> sound;
+  for (size_t at = 0; at + audio_block_bytes <= played.size(); at += audio_block_bytes) {
+    const auto* frames = reinterpret_cast<const int16_t*>(played.data() + at);
+    bool silent = true;
+    for (int k = 0; k < block_frames * 2 && silent; ++k) silent = frames[k] == 0;
+    if (!silent) sound.push_back(frames);
+  }
+  return sound;
+}
+
+// The first block holds the carrier at +10 kHz, the last one 150 Hz lower.
+void expect_carrier_then_three_rights(const std::vector<const int16_t*>& sound) {
+  const double rate = rxiq12_variant.frame_rate;
+  const int16_t* before = sound.front();
+  const int16_t* after = sound.back();
+  EXPECT_GT(tone_amplitude(before, block_frames, 10000, rate),
+            30 * tone_amplitude(before, block_frames, -10000, rate))
+      << "the carrier at +10 kHz with I leading Q";
+  EXPECT_GT(tone_amplitude(before, block_frames, 10000, rate),
+            30 * tone_amplitude(before, block_frames, 9850, rate));
+  EXPECT_GT(tone_amplitude(after, block_frames, 9850, rate),
+            30 * tone_amplitude(after, block_frames, 10000, rate))
+      << "three Rights move it to +9,850 Hz";
+  EXPECT_GT(tone_amplitude(after, block_frames, 9850, rate), 1000);
+}
+
+template <typename Done>
+bool wait_until(Done done) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  return done();
+}
+
+// The simulator's rtl_tcp server on a free loopback port, in real time, on its own thread.
+struct SimServer {
+  RtlTcpServer server;
+  std::thread thread;
+  SimServer() {
+    server.port = 0;
+    server.messages = nullptr;
+    thread = std::thread([this] { rtl_tcp_serve(server); });
+  }
+  ~SimServer() {
+    server.stop.store(true);
+    thread.join();
   }
 };
 
@@ -86,26 +139,9 @@ TEST(ReceiverAudio, PlayedBasebandHoldsTheCarrierAndFollowsThreeRights) {
   const std::vector<uint8_t> played = backend.record(0).played;
 
   // Silence first (priming, then waiting for a second block), then the 4 blocks in order.
-  std::vector<const int16_t*> sound;
-  for (size_t at = 0; at + audio_block_bytes <= played.size(); at += audio_block_bytes) {
-    const auto* frames = reinterpret_cast<const int16_t*>(played.data() + at);
-    bool silent = true;
-    for (int k = 0; k < block_frames * 2 && silent; ++k) silent = frames[k] == 0;
-    if (!silent) sound.push_back(frames);
-  }
+  const std::vector<const int16_t*> sound = sound_blocks(played);
   ASSERT_EQ(sound.size(), 4u);
-  const double rate = rxiq12_variant.frame_rate;
-  const int16_t* before = sound.front();
-  const int16_t* after = sound.back();
-  EXPECT_GT(tone_amplitude(before, block_frames, 10000, rate),
-            30 * tone_amplitude(before, block_frames, -10000, rate))
-      << "the carrier at +10 kHz with I leading Q";
-  EXPECT_GT(tone_amplitude(before, block_frames, 10000, rate),
-            30 * tone_amplitude(before, block_frames, 9850, rate));
-  EXPECT_GT(tone_amplitude(after, block_frames, 9850, rate),
-            30 * tone_amplitude(after, block_frames, 10000, rate))
-      << "three Rights move it to +9,850 Hz";
-  EXPECT_GT(tone_amplitude(after, block_frames, 9850, rate), 1000);
+  expect_carrier_then_three_rights(sound);
 }
 
 TEST(ReceiverAudio, OutputThatCannotOpenIsReportedAndBlocksAreRefused) {
@@ -123,4 +159,49 @@ TEST(ReceiverAudio, OutputThatCannotOpenIsReportedAndBlocksAreRefused) {
   const std::vector<uint8_t> block(audio_block_bytes, 1);
   EXPECT_EQ(audio_write(rx->audio, 0, block.data(), audio_block_bytes), 0);
   EXPECT_EQ(audio_close(rx->audio, 0), 1);
+}
+
+TEST(ReceiverAudio, DongleAcrossTheNetworkPlaysTheCarrierAndFollowsThreeRights) {
+  ConsoleCapture console;
+  print_console_set_charset("UTF-8");
+  SimServer sim;
+  ASSERT_TRUE(wait_until([&] { return sim.server.bound_port.load() != 0; }));
+  DongleChoice choice;
+  choice.kind = DongleKind::tcp;
+  choice.host = "127.0.0.1";
+  choice.port = static_cast<uint16_t>(sim.server.bound_port.load());
+
+  VirtualWaveBackend backend;
+  auto rx = std::make_unique<Receiver>(rxiq12_variant, std::make_unique<RtlTcpDongle>(choice));
+  ChannelCloser closing{*rx, backend};
+  const std::string semaphore = "/rxiq-audio-tcp-test-" + std::to_string(getpid()) + "-%d";
+  rx->audio.backend = &backend;
+  rx->audio.semaphore_name = semaphore.c_str();
+  receiver_open_audio(*rx);
+  ASSERT_NE(backend.opened(), 0) << console.text();
+  receiver_start_tuner(*rx);
+
+  ASSERT_TRUE(wait_until([&] { return rx->ring.ring_stores.load() >= 8; })) << console.text();
+  for (int i = 0; i < 3; ++i) key_command(*rx, vk_right);
+  const uint64_t retuned_at = rx->ring.ring_stores.load();
+  ASSERT_TRUE(wait_until([&] { return rx->dsp.next_store.load() >= retuned_at + 16; }));
+  rx->state.running.store(0);
+  receiver_join(*rx);
+  EXPECT_EQ(rx->state.frequency.load(), 145725150);
+  EXPECT_EQ(rx->dsp.overruns.load(), 0u);
+  const std::string text = console.text();
+  EXPECT_NE(text.find("\t0: rtl_tcp, 127.0.0.1:" + std::to_string(choice.port) + ", SN: R820T\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find(dongle_gone_text), std::string::npos) << text;
+
+  AudioChannel* channel = rx->audio.slots[0].channel.load();
+  ASSERT_NE(channel, nullptr);
+  const int queued = channel->queued.load();
+  ASSERT_GE(queued, 5) << text;
+  for (int i = 0; i < 2 * queued + 4; ++i) ASSERT_TRUE(backend.step());
+  const std::vector<uint8_t> played = backend.record(0).played;
+  const std::vector<const int16_t*> sound = sound_blocks(played);
+  ASSERT_GE(sound.size(), 5u);
+  expect_carrier_then_three_rights(sound);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "tuner/rtl_tcp_dongle.h"
 #include "tuner/rtlsdr_dongle.h"
 #include "tuner/sim_dongle.h"
 
@@ -42,6 +43,33 @@ TEST(DongleChoice, ParsesEveryFormAndRejectsTheRest) {
   }
 }
 
+TEST(DongleChoice, TcpTakesHostAndPortInEveryForm) {
+  struct Case {
+    const char* text;
+    const char* host;
+    uint16_t port;
+  };
+  const Case good[] = {{"tcp:pi.local", "pi.local", 1234},
+                       {"tcp:10.0.0.2:7373", "10.0.0.2", 7373},
+                       {"tcp:[::1]", "::1", 1234},
+                       {"tcp:[fe80::1%eth0]:65535", "fe80::1%eth0", 65535},
+                       {"tcp:h:1", "h", 1}};
+  DongleChoice c;
+  for (const Case& g : good) {
+    ASSERT_TRUE(parse_dongle_choice(g.text, c)) << g.text;
+    EXPECT_EQ(c.kind, DongleKind::tcp) << g.text;
+    EXPECT_EQ(c.host, g.host) << g.text;
+    EXPECT_EQ(c.port, g.port) << g.text;
+  }
+  for (const char* bad : {"tcp", "tcp:", "tcp::1234", "tcp:::1", "tcp:host:", "tcp:host:0",
+                          "tcp:host:65536", "tcp:host:12a", "tcp:host:-1", "tcp:[::1",
+                          "tcp:[::1]x", "tcp:[::1]:", "tcp:[]:1234", "tcp:a:1:2", "TCP:host"}) {
+    EXPECT_FALSE(parse_dongle_choice(bad, c)) << bad;
+    EXPECT_EQ(c.kind, DongleKind::librtlsdr) << bad;
+    EXPECT_EQ(c.host, "") << bad;
+  }
+}
+
 TEST(DongleChoice, EnvironmentPicksTheImplementation) {
   setenv("RXIQ_DONGLE", "sim:unplug=3", 1);
   auto chosen = dongle_from_environment();
@@ -50,6 +78,13 @@ TEST(DongleChoice, EnvironmentPicksTheImplementation) {
   EXPECT_EQ(sim->choice.failure, SimFailure::unplug);
   EXPECT_EQ(sim->choice.failure_read, 3);
   EXPECT_TRUE(sim->paced) << "the user-facing simulator runs in real time";
+
+  setenv("RXIQ_DONGLE", "tcp:[::1]:7000", 1);
+  chosen = dongle_from_environment();
+  auto* tcp = dynamic_cast<RtlTcpDongle*>(chosen.get());
+  ASSERT_NE(tcp, nullptr);
+  EXPECT_EQ(tcp->where, "[::1]:7000");
+  EXPECT_EQ(tcp->link, RtlTcpDongle::Link::untried) << "nothing is connected before the listing";
 
   unsetenv("RXIQ_DONGLE");
   chosen = dongle_from_environment();
