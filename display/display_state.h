@@ -46,6 +46,8 @@ struct DisplayState {
   int waterfall_row = 135;
   int waterfall_depth = 80;
   int view_width = surface_width;
+  int view_height = window_copy_height;  // fewer rows where the terminal takes no more
+  bool unknown_presenter_reported = false;
   bool have_last_frequency = false;
   int32_t last_frequency = 0;
   float spectrum_re[spectrum_size] = {};  // the finished transform being drawn

@@ -1,5 +1,6 @@
 #include "display/trace_and_waterfall.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/rx_state.h"
@@ -79,6 +80,6 @@ void draw_spectrum(DisplayState& d, Surface& s, const float* re, const float* im
   if (d.presenting) {
     const ViewColumns view = view_columns(d.view_width);
     presenter_submit(d.presenter, s.pixels.data() + view.first, s.width, view.count,
-                     window_copy_height);
+                     std::min(d.view_height, window_copy_height));
   }
 }

@@ -98,6 +98,12 @@ void presenter_stop(TerminalPresenter& p) {
 std::string presenter_erase_text(const TerminalPresenter& p) {
   std::string out = "\x1b" "7";
   if (p.kind == PresenterKind::kitty) out += kitty_delete_text(kitty_picture_id);
+  if (p.kind == PresenterKind::sixel) {
+    // Erasing text leaves sixel pixels behind in xterm; scrolling them out of a region
+    // takes them away.
+    const std::string rows = std::to_string(p.picture_rows);
+    out += "\x1b[1;" + rows + "r\x1b[" + rows + "S\x1b[r";
+  }
   for (int row = 1; row <= p.picture_rows; ++row) {
     out += "\x1b[" + std::to_string(row) + ";1H\x1b[2K";
   }

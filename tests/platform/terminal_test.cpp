@@ -7,6 +7,7 @@
 
 #include "platform/console_out.h"
 #include "platform/terminal_graphics.h"
+#include "platform/terminal_presenter.h"
 #include "platform/terminal_window.h"
 #include "tests/support/terminal_harness.h"
 
@@ -53,9 +54,12 @@ TEST(TerminalGraphics, RepliesAreReadUpToTheDeviceAttributes) {
     for (char c : bytes) probe_reader_feed(reader, static_cast<uint8_t>(c), caps);
     return std::make_pair(reader.done, caps);
   };
-  auto [done, caps] = read_all("\x1b_Gi=31;OK\x1b\\\x1b[4;480;800t\x1b[6;16;8t\x1b[?62;4;22c");
+  auto [done, caps] =
+      read_all("\x1b_Gi=31;OK\x1b\\\x1b[?2;0;1000;800S\x1b[4;480;800t\x1b[6;16;8t\x1b[?62;4;22c");
   EXPECT_TRUE(done);
   EXPECT_TRUE(caps.probed && caps.kitty && caps.sixel);
+  EXPECT_EQ(sixel_width_limit(caps), 1000);
+  EXPECT_EQ(sixel_height_limit(caps), 800);
   EXPECT_EQ(caps.pixel_width, 800);
   EXPECT_EQ(caps.pixel_height, 480);
   EXPECT_EQ(caps.cell_width, 8);
@@ -66,6 +70,12 @@ TEST(TerminalGraphics, RepliesAreReadUpToTheDeviceAttributes) {
   EXPECT_TRUE(done);
   EXPECT_FALSE(caps.kitty);
   EXPECT_FALSE(caps.sixel);
+
+  // A failed geometry query (status 3) and none at all both leave xterm's default.
+  std::tie(done, caps) = read_all("\x1b[?2;3;0S\x1b[?1;0;256S\x1b[?62;4c");
+  EXPECT_EQ(caps.sixel_max_width, 0);
+  EXPECT_EQ(sixel_width_limit(caps), sixel_default_max_size);
+  EXPECT_EQ(sixel_height_limit(caps), sixel_default_max_size);
 
   std::tie(done, caps) = read_all("\x1b[4;480;800t");
   EXPECT_FALSE(done);
@@ -95,7 +105,7 @@ TEST(TerminalGraphics, ProbeAsksTheTerminalAndGivesUpOnSilence) {
   terminal_caps = TerminalCaps{};
   terminal_graphics_probe(slave, slave);
   terminal.join();
-  EXPECT_EQ(queries, probe_query_text());
+  EXPECT_EQ(queries, probe_query_text(inside_multiplexer(getenv("TERM"), getenv("TMUX"))));
   EXPECT_TRUE(terminal_caps.probed);
   EXPECT_TRUE(terminal_caps.kitty);
   EXPECT_TRUE(terminal_caps.sixel);
@@ -108,6 +118,21 @@ TEST(TerminalGraphics, ProbeAsksTheTerminalAndGivesUpOnSilence) {
   close(slave);
   close(master);
   terminal_caps = saved;
+}
+
+TEST(TerminalGraphics, InsideAMultiplexerOnlyPlainQueriesGo) {
+  // tmux and screen take an APC string they do not know for the pane title.
+  for (const auto& [term, tmux] : {std::pair<const char*, const char*>{"tmux-256color", nullptr},
+                                   {"screen", nullptr},
+                                   {"xterm", "/tmp/tmux-0/default,1,0"}}) {
+    ASSERT_TRUE(inside_multiplexer(term, tmux));
+    EXPECT_EQ(probe_query_text(true), "\x1b[14t\x1b[16t\x1b[c");
+  }
+  EXPECT_FALSE(inside_multiplexer("xterm-256color", ""));
+  const std::string outside = probe_query_text(false);
+  EXPECT_NE(outside.find("\x1b_Gi=31,"), std::string::npos);
+  EXPECT_NE(outside.find("\x1b[?2;1;0S"), std::string::npos);
+  EXPECT_EQ(outside.substr(outside.size() - 3), "\x1b[c");  // answered last by every terminal
 }
 
 TEST(TerminalGraphics, PresenterChoice) {
@@ -123,6 +148,9 @@ TEST(TerminalGraphics, PresenterChoice) {
   EXPECT_EQ(presenter_choose(sixel, nullptr, "xterm-256color", ""), K::sixel);
   EXPECT_EQ(presenter_choose(none, nullptr, "xterm-kitty", nullptr), K::kitty);
   EXPECT_EQ(presenter_choose(none, nullptr, nullptr, nullptr), K::blocks);
+  EXPECT_FALSE(presenter_name_known("Sixel"));
+  EXPECT_FALSE(presenter_name_known(""));
+  EXPECT_TRUE(presenter_name_known("blocks"));
 }
 
 TEST(TerminalWindow, PictureRowsStayWhileMessagesScrollAndComeBackReadable) {
@@ -160,4 +188,28 @@ TEST(TerminalWindow, PictureRowsStayWhileMessagesScrollAndComeBackReadable) {
   EXPECT_EQ(t.row, 6);  // right under the last message
   t.feed(as_pty("after\n"));
   EXPECT_EQ(t.line(6), "after");
+}
+
+TEST(TerminalWindow, AShortScreenKeepsItsTextAndLeavesNoBlankBand) {
+  MiniTerminal t(12, 20);
+  t.feed(as_pty("one\ntwo\n"));
+  t.feed(picture_area_open_text(4, 12));
+  EXPECT_TRUE(t.scrollback.empty());
+  EXPECT_EQ(t.line(4), "one");
+  EXPECT_EQ(t.line(5), "two");
+  EXPECT_EQ(t.row, 6);  // right below the text, not at the bottom
+  t.feed(as_pty("msg\n"));
+  EXPECT_EQ(t.line(6), "msg");
+
+  TerminalPresenter p;
+  p.kind = PresenterKind::sixel;
+  p.picture_rows = 4;
+  t.feed(presenter_erase_text(p) + picture_area_close_text(4));
+  EXPECT_EQ(t.line(0), "one");
+  EXPECT_EQ(t.line(2), "msg");
+  EXPECT_EQ(t.row, 3);
+  EXPECT_EQ(t.top, 0);
+  EXPECT_EQ(t.bottom, 11);
+  // Sixel pixels outlive erased text in xterm: the picture's rows are scrolled out.
+  EXPECT_NE(presenter_erase_text(p).find("\x1b[1;4r\x1b[4S\x1b[r"), std::string::npos);
 }
