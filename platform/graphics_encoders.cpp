@@ -4,6 +4,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <zlib.h>
+
 namespace {
 
 int red(uint32_t c) { return static_cast<int>(c & 0xFF); }
@@ -20,17 +22,31 @@ constexpr const char* picture_end = "\x1b" "8";
 
 void append_number(std::string& out, long long n) { out += std::to_string(n); }
 
-// One RGB pixel is exactly three bytes, which base64 turns into four characters.
-void append_pixel_base64(std::string& out, uint32_t c) {
-  const uint32_t bits = (static_cast<uint32_t>(red(c)) << 16) |
-                        (static_cast<uint32_t>(green(c)) << 8) | static_cast<uint32_t>(blue(c));
-  out += base64_digits[(bits >> 18) & 63];
-  out += base64_digits[(bits >> 12) & 63];
-  out += base64_digits[(bits >> 6) & 63];
-  out += base64_digits[bits & 63];
+void append_base64(std::string& out, const uint8_t* bytes, size_t count) {
+  size_t i = 0;
+  for (; i + 3 <= count; i += 3) {
+    const uint32_t bits = (static_cast<uint32_t>(bytes[i]) << 16) |
+                          (static_cast<uint32_t>(bytes[i + 1]) << 8) | bytes[i + 2];
+    out += base64_digits[(bits >> 18) & 63];
+    out += base64_digits[(bits >> 12) & 63];
+    out += base64_digits[(bits >> 6) & 63];
+    out += base64_digits[bits & 63];
+  }
+  if (i < count) {
+    const bool two = i + 1 < count;
+    const uint32_t bits = (static_cast<uint32_t>(bytes[i]) << 16) |
+                          (two ? static_cast<uint32_t>(bytes[i + 1]) << 8 : 0u);
+    out += base64_digits[(bits >> 18) & 63];
+    out += base64_digits[(bits >> 12) & 63];
+    out += two ? base64_digits[(bits >> 6) & 63] : '=';
+    out += '=';
+  }
 }
 
-constexpr int kitty_pixels_per_chunk = 1024;  // 4,096 base64 characters per escape
+constexpr size_t kitty_bytes_per_chunk = 3072;  // 4,096 base64 characters per escape
+// The fastest zlib level: the waterfall is noise that higher levels barely shrink more,
+// and the writer has to keep up with the frame rate.
+constexpr int kitty_zlib_level = 1;
 
 // Brightest first by the strongest channel, then by the sum; a lone red trace pixel
 // beats the black around it and the dimmer waterfall colours.
@@ -65,31 +81,46 @@ constexpr int sixel_registers = 256;
 }  // namespace
 
 void kitty_encode(std::string& out, const uint32_t* pixels, int width, int height,
-                  uint32_t image_id) {
+                  uint32_t image_id, uint32_t replaced_id) {
+  if (width <= 0 || height <= 0) return;
+  const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+  thread_local std::vector<uint8_t> rgb;
+  thread_local std::vector<uint8_t> packed;
+  rgb.resize(count * 3);
+  for (size_t i = 0; i < count; ++i) {
+    rgb[3 * i] = static_cast<uint8_t>(red(pixels[i]));
+    rgb[3 * i + 1] = static_cast<uint8_t>(green(pixels[i]));
+    rgb[3 * i + 2] = static_cast<uint8_t>(blue(pixels[i]));
+  }
+  uLongf packed_size = compressBound(static_cast<uLong>(rgb.size()));
+  packed.resize(packed_size);
+  if (compress2(packed.data(), &packed_size, rgb.data(), static_cast<uLong>(rgb.size()),
+                kitty_zlib_level) != Z_OK) {
+    return;  // only when out of memory: this frame is not shown
+  }
   out += picture_begin;
-  const long long total = static_cast<long long>(width) * height;
-  long long done = 0;
+  size_t done = 0;
   bool first = true;
   do {
-    const long long count = std::min<long long>(kitty_pixels_per_chunk, total - done);
-    const bool more = done + count < total;
+    const size_t chunk = std::min<size_t>(kitty_bytes_per_chunk, packed_size - done);
+    const bool more = done + chunk < packed_size;
     out += "\x1b_G";
     if (first) {
-      // Sending the same image number again replaces the previous picture.
-      out += "a=T,f=24,s=";
+      out += "a=T,f=24,o=z,s=";
       append_number(out, width);
       out += ",v=";
       append_number(out, height);
       out += ",i=";
       append_number(out, image_id);
-      out += ",p=1,q=2,C=1,";
+      out += ",p=1,C=1,";
       first = false;
     }
-    out += more ? "m=1;" : "m=0;";
-    for (long long i = done; i < done + count; ++i) append_pixel_base64(out, pixels[i]);
+    out += more ? "q=2,m=1;" : "q=2,m=0;";
+    append_base64(out, packed.data() + done, chunk);
     out += "\x1b\\";
-    done += count;
-  } while (done < total);
+    done += chunk;
+  } while (done < packed_size);
+  if (replaced_id != 0) out += kitty_delete_text(replaced_id);
   out += picture_end;
 }
 

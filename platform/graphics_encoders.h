@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <string>
 
-// Kitty graphics protocol: raw 24-bit RGB, base64, in chunks; replies suppressed.
+// Kitty graphics protocol: 24-bit RGB, zlib-compressed, base64, in chunks; replies
+// suppressed. The picture is shown as image_id and only then is replaced_id (0: none)
+// deleted, so that the terminal never shows the place empty between two frames.
 void kitty_encode(std::string& out, const uint32_t* pixels, int width, int height,
-                  uint32_t image_id);
+                  uint32_t image_id, uint32_t replaced_id);
 std::string kitty_delete_text(uint32_t image_id);
 
 // Sixel: one colour register per distinct colour (percent levels), run-length coded.

@@ -30,6 +30,7 @@ void writer_loop(TerminalPresenter& p) {
 }  // namespace
 
 void presenter_start(TerminalPresenter& p) {
+  p.kitty_shown = 0;
   p.mailbox.store(static_cast<uint32_t>(3 - p.back - p.front), std::memory_order_relaxed);
   p.writer = std::thread(writer_loop, std::ref(p));
 }
@@ -71,11 +72,15 @@ const PresentFrame* presenter_take(TerminalPresenter& p) {
   return &p.frames[p.front];
 }
 
-void presenter_encode(const TerminalPresenter& p, const PresentFrame& frame, std::string& out) {
+void presenter_encode(TerminalPresenter& p, const PresentFrame& frame, std::string& out) {
   switch (p.kind) {
-    case PresenterKind::kitty:
-      kitty_encode(out, frame.pixels.data(), frame.width, frame.height, kitty_picture_id);
+    case PresenterKind::kitty: {
+      const uint32_t id =
+          p.kitty_shown == kitty_picture_id ? kitty_other_picture_id : kitty_picture_id;
+      kitty_encode(out, frame.pixels.data(), frame.width, frame.height, id, p.kitty_shown);
+      p.kitty_shown = id;
       break;
+    }
     case PresenterKind::sixel:
       sixel_encode(out, frame.pixels.data(), frame.width, frame.height);
       break;
@@ -97,7 +102,9 @@ void presenter_stop(TerminalPresenter& p) {
 
 std::string presenter_erase_text(const TerminalPresenter& p) {
   std::string out = "\x1b" "7";
-  if (p.kind == PresenterKind::kitty) out += kitty_delete_text(kitty_picture_id);
+  if (p.kind == PresenterKind::kitty) {
+    out += kitty_delete_text(kitty_picture_id) + kitty_delete_text(kitty_other_picture_id);
+  }
   if (p.kind == PresenterKind::sixel) {
     // Erasing text leaves sixel pixels behind in xterm; scrolling them out of a region
     // takes them away.

@@ -33,6 +33,7 @@ struct TerminalPresenter {
   std::atomic<uint32_t> written{0};  // frames put on the terminal
   std::thread writer;
   std::string out;  // the writer's encoding buffer, kept between frames
+  uint32_t kitty_shown = 0;  // writer's: image number on the terminal now, 0 for none
 };
 
 inline constexpr uint32_t mailbox_index_mask = 3;
@@ -50,14 +51,17 @@ void presenter_submit(TerminalPresenter& p, const uint32_t* pixels, int stride, 
 // The newest frame not taken yet, or null. The writer's side of the mailbox.
 const PresentFrame* presenter_take(TerminalPresenter& p);
 
-// The bytes that put frame on the terminal at its top-left corner, cursor kept.
-void presenter_encode(const TerminalPresenter& p, const PresentFrame& frame, std::string& out);
+// The bytes that put frame on the terminal at its top-left corner, cursor kept; notes
+// what is on the terminal now (the writer's side of p).
+void presenter_encode(TerminalPresenter& p, const PresentFrame& frame, std::string& out);
 
 // Ends the writer after the frame it is writing; frames still waiting are dropped.
 void presenter_stop(TerminalPresenter& p);
 
-// Image number the kitty presenter uses for the picture.
+// Image numbers the kitty presenter uses for the picture, in turn: each frame is shown
+// under the number the previous one does not use.
 inline constexpr uint32_t kitty_picture_id = 2024;
+inline constexpr uint32_t kitty_other_picture_id = 2025;
 
 // The bytes that take the picture off the terminal's top picture_rows rows.
 std::string presenter_erase_text(const TerminalPresenter& p);

@@ -7,6 +7,7 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#include <zlib.h>
 
 #include "core/rx_state.h"
 #include "display/display_state.h"
@@ -73,9 +74,19 @@ int base64_value(char c) {
   return c == '+' ? 62 : 63;
 }
 
-Image decode_kitty(const std::string& out) {
-  const std::string body = unwrap(out);
+struct KittyPicture {
   Image image;
+  uint32_t id = 0;
+  size_t payload_size = 0;    // base64 characters sent
+  std::string after;          // what follows the picture's escapes (deletions)
+};
+
+// Kitty: the first escape names the image, format and size; the payload is zlib data in
+// base64, split over escapes of at most 4,096 characters.
+KittyPicture decode_kitty(const std::string& out) {
+  const std::string body = unwrap(out);
+  KittyPicture picture;
+  Image& image = picture.image;
   std::string payload;
   size_t at = 0;
   bool more = true;
@@ -88,26 +99,33 @@ Image decode_kitty(const std::string& out) {
     if (at == 0) {
       EXPECT_NE(control.find("a=T"), std::string::npos);
       EXPECT_NE(control.find("f=24"), std::string::npos);
-      EXPECT_NE(control.find("q=2"), std::string::npos);
+      EXPECT_NE(control.find("o=z"), std::string::npos);
       image.width = std::stoi(control.substr(control.find("s=") + 2));
       image.height = std::stoi(control.substr(control.find("v=") + 2));
+      picture.id = static_cast<uint32_t>(std::stoul(control.substr(control.find("i=") + 2)));
     }
+    EXPECT_NE(control.find("q=2"), std::string::npos);
     more = control.find("m=1") != std::string::npos;
     EXPECT_LE(command.size() - semicolon - 1, 4096u);
     payload += command.substr(semicolon + 1);
     at = end + 2;
   }
-  EXPECT_EQ(at, body.size());
-  std::vector<uint8_t> bytes;
-  for (size_t i = 0; i + 3 < payload.size() + 3 && i < payload.size(); i += 4) {
+  picture.after = body.substr(at);
+  picture.payload_size = payload.size();
+  std::vector<uint8_t> packed;
+  for (size_t i = 0; i + 4 <= payload.size(); i += 4) {
     const uint32_t v = (base64_value(payload[i]) << 18) | (base64_value(payload[i + 1]) << 12) |
                        (base64_value(payload[i + 2]) << 6) | base64_value(payload[i + 3]);
-    bytes.push_back(static_cast<uint8_t>(v >> 16));
-    bytes.push_back(static_cast<uint8_t>(v >> 8));
-    bytes.push_back(static_cast<uint8_t>(v));
+    packed.push_back(static_cast<uint8_t>(v >> 16));
+    if (payload[i + 2] != '=') packed.push_back(static_cast<uint8_t>(v >> 8));
+    if (payload[i + 3] != '=') packed.push_back(static_cast<uint8_t>(v));
   }
+  std::vector<uint8_t> bytes(static_cast<size_t>(image.width) * image.height * 3);
+  uLongf size = bytes.size();
+  EXPECT_EQ(uncompress(bytes.data(), &size, packed.data(), packed.size()), Z_OK);
+  EXPECT_EQ(size, bytes.size());
   for (size_t i = 0; i + 2 < bytes.size(); i += 3) image.pixels.push_back(rgb(bytes[i], bytes[i + 1], bytes[i + 2]));
-  return image;
+  return picture;
 }
 
 int read_number(const std::string& s, size_t& at) {
@@ -228,17 +246,30 @@ uint32_t sixel_levels(uint32_t c) {
 
 }  // namespace
 
-TEST(Presenters, KittyShowsEveryPixelAsDrawn) {
-  for (int columns : {1024, 801}) {
+TEST(Presenters, KittyShowsEveryPixelAsDrawnUnderTwoNumbersInTurn) {
+  TerminalPresenter p;
+  p.kind = PresenterKind::kitty;
+  uint32_t shown = 0;
+  for (int columns : {1024, 801, 1024}) {
     const Image picture = display_picture(columns);
     std::string out;
-    kitty_encode(out, picture.pixels.data(), picture.width, picture.height, kitty_picture_id);
-    const Image shown = decode_kitty(out);
-    EXPECT_EQ(shown.width, columns);
-    EXPECT_EQ(shown.height, 200);
-    EXPECT_EQ(shown.pixels, picture.pixels);
+    presenter_encode(p, PresentFrame{picture.pixels, picture.width, picture.height}, out);
+    const KittyPicture kitty = decode_kitty(out);
+    EXPECT_EQ(kitty.image.width, columns);
+    EXPECT_EQ(kitty.image.height, 200);
+    EXPECT_EQ(kitty.image.pixels, picture.pixels);
+    // The new picture is placed before the old one is deleted, under the other number.
+    EXPECT_TRUE(kitty.id == kitty_picture_id || kitty.id == kitty_other_picture_id);
+    EXPECT_NE(kitty.id, shown);
+    EXPECT_EQ(kitty.after, shown ? kitty_delete_text(shown) : "");
+    shown = kitty.id;
+    // Compressed: a third of the base64 of the raw pixels at most.
+    EXPECT_LT(kitty.payload_size, picture.pixels.size() * 4 / 3);
   }
   EXPECT_EQ(kitty_delete_text(kitty_picture_id), "\x1b_Ga=d,d=I,q=2,i=2024\x1b\\");
+  const std::string erase = presenter_erase_text(p);
+  EXPECT_NE(erase.find(kitty_delete_text(kitty_picture_id)), std::string::npos);
+  EXPECT_NE(erase.find(kitty_delete_text(kitty_other_picture_id)), std::string::npos);
 }
 
 TEST(Presenters, SixelShowsEveryPixelAtSixelLevels) {
@@ -301,7 +332,10 @@ TEST(Presenters, ASlowTerminalMakesTheWriterSkipNotTheDrawerWait) {
   TerminalPresenter p;
   p.kind = PresenterKind::kitty;
   presenter_start(p);
-  const Image picture = display_picture(256);
+  // Noise, which no compression shrinks below the size of the pipe.
+  Image picture{256, 200, {}};
+  std::mt19937 random(5);
+  for (int i = 0; i < 256 * 200; ++i) picture.pixels.push_back(random() & 0xFFFFFF);
   // Nobody reads the pipe yet: once the writer has taken the first frame it blocks on
   // it (the frame is larger than the pipe), while every later submit returns at once.
   presenter_submit(p, picture.pixels.data(), 256, 256, 200);
@@ -328,6 +362,6 @@ TEST(Presenters, ASlowTerminalMakesTheWriterSkipNotTheDrawerWait) {
   size_t frames = 0;
   for (size_t at = 0; (at = received.find("a=T", at)) != std::string::npos; ++at) ++frames;
   EXPECT_EQ(frames, written);
-  const Image shown = decode_kitty(received.substr(0, received.find("\x1b" "8") + 2));
+  const Image shown = decode_kitty(received.substr(0, received.find("\x1b" "8") + 2)).image;
   EXPECT_EQ(shown.pixels, picture.pixels);
 }
