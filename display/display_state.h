@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <thread>
+#include <vector>
 
 #include "display/palette.h"
 #include "display/surface.h"
@@ -52,6 +53,7 @@ struct DisplayState {
   int32_t last_frequency = 0;
   float spectrum_re[spectrum_size] = {};  // the finished transform being drawn
   float spectrum_im[spectrum_size] = {};
+  std::vector<BlocksLabel> scale_labels;  // the labels of the last drawn scale, as text
   bool presenting = false;  // frames go to presenter
   TerminalPresenter presenter;
 

@@ -18,7 +18,9 @@ namespace {
 constexpr auto frame_pause = std::chrono::milliseconds(10);
 constexpr int fallback_cell_width = 8;
 constexpr int fallback_cell_height = 16;
-constexpr int max_block_rows = window_copy_height / 2;
+// The blocks picture: the trace band, a row of label text, then the waterfall at two
+// lines per row, as many rows as the terminal spares but no more than this many.
+constexpr int max_block_waterfall_rows = 16;
 // Rows left to scrolling messages below the picture where the terminal is tall enough.
 constexpr int message_rows = 8;
 // The scale band and the newest waterfall line are never cut off; only older lines are.
@@ -42,12 +44,13 @@ int picture_height_for(PresenterKind kind, const TerminalSize& size) {
 }
 
 // Rows the picture keeps: the height of its pixel rows for the pixel presenters, and
-// half the terminal for the blocks, leaving message_rows where there are enough; always
-// at least one row left for messages.
+// the band, labels and as many waterfall rows as leave message_rows for the blocks;
+// always at least one row left for messages.
 int picture_rows_for(PresenterKind kind, const TerminalSize& size, int picture_height) {
   int rows;
   if (kind == PresenterKind::blocks) {
-    rows = std::min({size.rows / 2, max_block_rows, std::max(size.rows - message_rows, 1)});
+    const int above = blocks_trace_rows + 1;
+    rows = above + std::clamp(size.rows - message_rows - above, 1, max_block_waterfall_rows);
   } else {
     const int cell_height = cell_height_of(size);
     rows = (picture_height + cell_height - 1) / cell_height;
@@ -129,6 +132,12 @@ int display_thread(RxState& state, DisplayState& d, uint32_t generation) {
   d.view_height = picture_height_for(p.kind, size);
   p.columns = size.columns;
   p.picture_rows = picture_rows_for(p.kind, size, d.view_height);
+  p.blocks_layout.columns = size.columns;
+  p.blocks_layout.rows = p.picture_rows;
+  p.blocks_layout.terminal_rows = size.rows;
+  p.blocks_layout.label_top = d.waterfall_row - 40 + d.label_line_height;
+  p.blocks_layout.waterfall_top = d.waterfall_row;
+  p.blocks_layout.label_colour = label_colour;
   console_write(picture_area_open_text(p.picture_rows, size.rows));
   presenter_start(p);
   d.presenting = true;

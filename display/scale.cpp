@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "display/display_state.h"
 
@@ -21,14 +22,21 @@ void tick_pair(DisplayState& d, int p, int from_row, int to_row) {
   surface_line(s, centre_column - p, to_row);
 }
 
-void labelled_tick(DisplayState& d, int x, int32_t label, bool with_text) {
+void labelled_tick(DisplayState& d, int x, int step, int32_t label, bool with_text) {
   Surface& s = d.scale_surface;
   const int r = d.waterfall_row;
+  char text[16];
+  std::snprintf(text, sizeof text, "%d", label);
   if (with_text) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", label);
     const int w = surface_text_width(text);
     surface_text(s, x - w / 2, r - 40 + d.label_line_height, text);
+  }
+  // The centre label is drawn twice but listed once.
+  if (step != 0 || d.scale_labels.empty()) {
+    BlocksLabel& listed = d.scale_labels.emplace_back();
+    listed.x = x;
+    listed.step = step;
+    std::memcpy(listed.text, text, sizeof listed.text);
   }
   surface_move(s, x, r - 30);
   surface_line(s, x, r - 13);
@@ -60,6 +68,7 @@ void draw_scale(DisplayState& d, int32_t frequency) {
   const Variant& v = *d.variant;
   const int r = d.waterfall_row;
   surface_clear(d.scale_surface, 0, 0, surface_width, surface_height);
+  d.scale_labels.clear();
   for (int32_t off = 0; off < v.scale_half_span; off += minor_step) {
     tick_pair(d, scale_offset_columns(v, off), r - 28, r - 23);
   }
@@ -77,8 +86,8 @@ void draw_scale(DisplayState& d, int32_t frequency) {
   for (int32_t off = 0, k = 0; off < v.scale_half_span; off += label_step, ++k) {
     const int p = scale_offset_columns(v, off);
     const bool with_text = k % stride == 0;
-    labelled_tick(d, centre_column + p, offset_frequency(frequency, off), with_text);
-    labelled_tick(d, centre_column - p, offset_frequency(frequency, -off), with_text);
+    labelled_tick(d, centre_column + p, k, offset_frequency(frequency, off), with_text);
+    labelled_tick(d, centre_column - p, -k, offset_frequency(frequency, -off), with_text);
   }
   surface_copy(d.frame_surface, 0, 0, surface_width, r, d.scale_surface, 0, 0);
 }

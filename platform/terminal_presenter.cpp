@@ -31,12 +31,13 @@ void writer_loop(TerminalPresenter& p) {
 
 void presenter_start(TerminalPresenter& p) {
   p.kitty_shown = 0;
+  p.blocks_screen = BlocksScreen{};
   p.mailbox.store(static_cast<uint32_t>(3 - p.back - p.front), std::memory_order_relaxed);
   p.writer = std::thread(writer_loop, std::ref(p));
 }
 
 void presenter_submit(TerminalPresenter& p, const uint32_t* pixels, int stride, int width,
-                      int height) {
+                      int height, const BlocksLabel* labels, int label_count) {
   if (width <= 0 || height <= 0) return;
   PresentFrame& f = p.frames[p.back];
   f.width = width;
@@ -47,6 +48,7 @@ void presenter_submit(TerminalPresenter& p, const uint32_t* pixels, int stride, 
                 pixels + static_cast<size_t>(y) * static_cast<size_t>(stride),
                 static_cast<size_t>(width) * sizeof(uint32_t));
   }
+  f.labels.assign(labels, labels + std::max(label_count, 0));
   // Keep the stop bit; hand the filled frame over and take back whichever was waiting.
   uint32_t old = p.mailbox.load(std::memory_order_relaxed);
   uint32_t next;
@@ -85,8 +87,14 @@ void presenter_encode(TerminalPresenter& p, const PresentFrame& frame, std::stri
       sixel_encode(out, frame.pixels.data(), frame.width, frame.height);
       break;
     case PresenterKind::blocks:
-      blocks_encode(out, frame.pixels.data(), frame.width, frame.height, p.columns,
-                    p.picture_rows);
+      if (p.blocks_layout.label_top > 0) {
+        blocks_encode_cells(out, p.blocks_screen, frame.pixels.data(), frame.width, frame.height,
+                            frame.labels.data(), static_cast<int>(frame.labels.size()),
+                            p.blocks_layout);
+      } else {
+        blocks_encode(out, frame.pixels.data(), frame.width, frame.height, p.columns,
+                      p.picture_rows);
+      }
       break;
   }
 }

@@ -9,18 +9,24 @@
 #include <thread>
 #include <vector>
 
+#include "platform/graphics_encoders.h"
+
 enum class PresenterKind { kitty, sixel, blocks };
 
 struct PresentFrame {
   std::vector<uint32_t> pixels;  // 0x00BBGGRR, width per row
   int width = 0;
   int height = 0;
+  std::vector<BlocksLabel> labels;  // the scale's labels, for presenters that write text
 };
 
 struct TerminalPresenter {
   PresenterKind kind = PresenterKind::blocks;
   int columns = 80;       // terminal columns the picture may use
   int picture_rows = 12;  // terminal rows the picture keeps at the top
+  // Where the blocks presenter finds the trace band, labels and waterfall; with no
+  // label_top the whole picture is shrunk into the rows instead.
+  BlocksLayout blocks_layout;
 
   // Three frames change hands: the drawer fills frames[back], swaps it into the
   // mailbox, and the writer swaps the mailbox's frame for its own. Whoever holds an
@@ -34,6 +40,7 @@ struct TerminalPresenter {
   std::thread writer;
   std::string out;  // the writer's encoding buffer, kept between frames
   uint32_t kitty_shown = 0;  // writer's: image number on the terminal now, 0 for none
+  BlocksScreen blocks_screen;  // writer's: the cells on the terminal now
 };
 
 inline constexpr uint32_t mailbox_index_mask = 3;
@@ -43,10 +50,10 @@ inline constexpr uint32_t mailbox_stop = 8;   // the writer is to end
 // Starts the writer thread with p's kind, columns and picture rows.
 void presenter_start(TerminalPresenter& p);
 
-// Copies a width x height rectangle (rows stride pixels apart) for presenting. Never
-// waits for the terminal.
+// Copies a width x height rectangle (rows stride pixels apart) and the scale's labels
+// (their x in the rectangle's columns) for presenting. Never waits for the terminal.
 void presenter_submit(TerminalPresenter& p, const uint32_t* pixels, int stride, int width,
-                      int height);
+                      int height, const BlocksLabel* labels = nullptr, int label_count = 0);
 
 // The newest frame not taken yet, or null. The writer's side of the mailbox.
 const PresentFrame* presenter_take(TerminalPresenter& p);

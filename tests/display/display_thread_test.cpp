@@ -57,10 +57,10 @@ TEST(DisplayThread, RunsOnATerminalAndLeavesItAsItWas) {
   unsetenv("RXIQ_DISPLAY");
 
   const std::string geometry = " x = 0 y = 0   (800 - 480)\n";
-  const std::string start = geometry + "Display: blocks, 100x15 cells\n" + key_help_text;
+  const std::string start = geometry + "Display: blocks, 100x22 cells\n" + key_help_text;
   EXPECT_EQ(printed, start + key_help_text + start + key_help_text);
   EXPECT_EQ(count_of(out, "\x1b[22;0t"), 1u);  // the title is marked at the first start only
-  EXPECT_EQ(count_of(out, "\x1b[16;30r"), 2u);  // half the rows keep the picture, per start
+  EXPECT_EQ(count_of(out, "\x1b[22L\x1b[23;30r"), 2u);  // 8 rows stay for messages, per start
   EXPECT_GE(count_of(out, "\xe2\x96\x80"), 100u);
   EXPECT_EQ(count_of(out, "\x1b[r"), 2u);
 

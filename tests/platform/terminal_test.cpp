@@ -170,7 +170,7 @@ TEST(TerminalWindow, PictureRowsStayWhileMessagesScrollAndComeBackReadable) {
   p.columns = 20;
   std::vector<uint32_t> red(20 * 6, 0xFF);
   std::string picture;
-  presenter_encode(p, PresentFrame{red, 20, 6}, picture);
+  presenter_encode(p, PresentFrame{red, 20, 6, {}}, picture);
   t.feed(picture);
   t.feed(as_pty("msg1\nmsg2\n"));
   t.feed(picture);
