@@ -77,8 +77,7 @@ bool contains(const char* text, const char* part) { return text && std::strstr(t
 std::string probe_query_text(bool multiplexer) {
   std::string text;
   if (!multiplexer) {
-    text = std::string("\x1b_Gi=") + kitty_query_id + ",s=1,v=1,a=q,t=d,f=24;AAAA\x1b\\" +
-           "\x1b[?2;1;0S";
+    text = std::string("\x1b_Gi=") + kitty_query_id + ",s=1,v=1,a=q,t=d,f=24;AAAA\x1b\\";
   }
   return text + "\x1b[14t\x1b[16t\x1b[c";
 }
@@ -138,19 +137,21 @@ void probe_reader_feed(ProbeReader& reader, uint8_t byte, TerminalCaps& caps) {
   }
 }
 
-void terminal_graphics_probe(int in_fd, int out_fd) {
-  if (!isatty(in_fd) || !isatty(out_fd)) return;
-  const std::string query =
-      probe_query_text(inside_multiplexer(std::getenv("TERM"), std::getenv("TMUX")));
+namespace {
+
+bool send_all(int fd, const std::string& text) {
   size_t sent = 0;
-  while (sent < query.size()) {
-    const ssize_t n = ::write(out_fd, query.data() + sent, query.size() - sent);
-    if (n <= 0) return;
+  while (sent < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + sent, text.size() - sent);
+    if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
+  return true;
+}
+
+// Reads replies until the DA1 reply that ends them, or the deadline.
+void read_replies(int in_fd, std::chrono::steady_clock::time_point deadline) {
   ProbeReader reader;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(probe_time_limit_ms);
   while (!reader.done) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -163,6 +164,27 @@ void terminal_graphics_probe(int in_fd, int out_fd) {
     uint8_t byte = 0;
     if (::read(in_fd, &byte, 1) != 1) break;
     probe_reader_feed(reader, byte, terminal_caps);
+  }
+}
+
+}  // namespace
+
+std::string sixel_size_query_text() { return "\x1b[?2;1;0S\x1b[c"; }
+
+void terminal_graphics_probe(int in_fd, int out_fd) {
+  if (!isatty(in_fd) || !isatty(out_fd)) return;
+  const bool multiplexer = inside_multiplexer(std::getenv("TERM"), std::getenv("TMUX"));
+  if (!send_all(out_fd, probe_query_text(multiplexer))) return;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(probe_time_limit_ms);
+  read_replies(in_fd, deadline);
+  // Only a terminal that has sixel is asked its largest graphic: others might take the
+  // private sequence for a plain scroll.
+  if (terminal_caps.probed && terminal_caps.sixel && !multiplexer) {
+    const bool probed = terminal_caps.probed;
+    terminal_caps.probed = false;
+    if (send_all(out_fd, sixel_size_query_text())) read_replies(in_fd, deadline);
+    terminal_caps.probed = probed;
   }
 }
 

@@ -35,11 +35,15 @@ struct ProbeReader {
   bool done = false;    // the DA1 reply, which ends the answers, has been read
 };
 
-// The queries sent by the probe: kitty graphics, the largest sixel picture, text area
-// and cell size in pixels, primary device attributes (answered by every terminal, so it
-// comes last). Inside a multiplexer the graphics queries are left out: tmux and screen
-// pass an unknown APC string on as the pane title.
+// The queries sent by the probe: kitty graphics, text area and cell size in pixels,
+// primary device attributes (answered by every terminal, so it comes last). Inside a
+// multiplexer the kitty query is left out: tmux and screen take an APC string they do
+// not know for the pane title.
 std::string probe_query_text(bool multiplexer);
+
+// Sent afterwards to a terminal with sixel outside a multiplexer: its largest sixel
+// picture (XTSMGRAPHICS), then primary device attributes again to end the answers.
+std::string sixel_size_query_text();
 
 // True inside tmux or screen (term, tmux: the TERM and TMUX values, null when unset).
 bool inside_multiplexer(const char* term, const char* tmux);

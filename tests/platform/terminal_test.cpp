@@ -10,6 +10,7 @@
 #include "platform/terminal_presenter.h"
 #include "platform/terminal_window.h"
 #include "tests/support/terminal_harness.h"
+#include "tests/support/text_search.h"
 
 
 TEST(TerminalWindow, TemporaryTitleIsTickSlashPidAndIsPoppedAgain) {
@@ -91,25 +92,41 @@ TEST(TerminalGraphics, ProbeAsksTheTerminalAndGivesUpOnSilence) {
   cfmakeraw(&mode);
   tcsetattr(slave, TCSANOW, &mode);
 
+  // A terminal outside any multiplexer, whatever the one running the tests.
+  const std::string saved_term = getenv("TERM") ? getenv("TERM") : "";
+  const std::string saved_tmux = getenv("TMUX") ? getenv("TMUX") : "";
+  setenv("TERM", "xterm-256color", 1);
+  unsetenv("TMUX");
+
   std::string queries;
   std::thread terminal([&] {
     char buffer[256];
-    while (queries.find("\x1b[c") == std::string::npos) {
-      const ssize_t n = read(master, buffer, sizeof buffer);
-      if (n <= 0) return;
-      queries.append(buffer, static_cast<size_t>(n));
+    // The first round of queries, then, as it has sixel, the size of its largest graphic.
+    const std::string replies[2] = {"\x1b_Gi=31;OK\x1b\\\x1b[4;600;1000t\x1b[?65;1;4c",
+                                    "\x1b[?2;0;800;480S\x1b[?65;1;4c"};
+    for (int round = 1; round <= 2; ++round) {
+      while (count_of(queries, "\x1b[c") < static_cast<size_t>(round)) {
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0) return;
+        queries.append(buffer, static_cast<size_t>(n));
+      }
+      const std::string& reply = replies[round - 1];
+      EXPECT_EQ(write(master, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
     }
-    const std::string replies = "\x1b_Gi=31;OK\x1b\\\x1b[4;600;1000t\x1b[?65;1;4c";
-    EXPECT_EQ(write(master, replies.data(), replies.size()), static_cast<ssize_t>(replies.size()));
   });
   terminal_caps = TerminalCaps{};
   terminal_graphics_probe(slave, slave);
   terminal.join();
-  EXPECT_EQ(queries, probe_query_text(inside_multiplexer(getenv("TERM"), getenv("TMUX"))));
+  EXPECT_EQ(queries, probe_query_text(false) + sixel_size_query_text());
   EXPECT_TRUE(terminal_caps.probed);
   EXPECT_TRUE(terminal_caps.kitty);
   EXPECT_TRUE(terminal_caps.sixel);
   EXPECT_EQ(terminal_caps.pixel_width, 1000);
+  EXPECT_EQ(terminal_caps.sixel_max_width, 800);
+  EXPECT_EQ(terminal_caps.sixel_max_height, 480);
+  if (saved_term.empty()) unsetenv("TERM");
+  else setenv("TERM", saved_term.c_str(), 1);
+  if (!saved_tmux.empty()) setenv("TMUX", saved_tmux.c_str(), 1);
 
   // A terminal that answers nothing costs the time limit, no more.
   terminal_caps = TerminalCaps{};
@@ -131,8 +148,8 @@ TEST(TerminalGraphics, InsideAMultiplexerOnlyPlainQueriesGo) {
   EXPECT_FALSE(inside_multiplexer("xterm-256color", ""));
   const std::string outside = probe_query_text(false);
   EXPECT_NE(outside.find("\x1b_Gi=31,"), std::string::npos);
-  EXPECT_NE(outside.find("\x1b[?2;1;0S"), std::string::npos);
   EXPECT_EQ(outside.substr(outside.size() - 3), "\x1b[c");  // answered last by every terminal
+  EXPECT_EQ(sixel_size_query_text(), "\x1b[?2;1;0S\x1b[c");
 }
 
 TEST(TerminalGraphics, PresenterChoice) {
