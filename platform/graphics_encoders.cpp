@@ -82,7 +82,7 @@ constexpr int sixel_registers = 256;
 }  // namespace
 
 void kitty_encode(std::string& out, const uint32_t* pixels, int width, int height,
-                  uint32_t image_id, uint32_t replaced_id) {
+                  uint32_t image_id, uint32_t replaced_id, bool edit) {
   if (width <= 0 || height <= 0) return;
   const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
   thread_local std::vector<uint8_t> rgb;
@@ -107,13 +107,14 @@ void kitty_encode(std::string& out, const uint32_t* pixels, int width, int heigh
     const bool more = done + chunk < packed_size;
     out += "\x1b_G";
     if (first) {
-      out += "a=T,f=24,o=z,s=";
+      // An edit replaces the pixels of the shown image's only frame, in place.
+      out += edit ? "a=f,r=1,x=0,y=0,f=24,o=z,s=" : "a=T,f=24,o=z,s=";
       append_number(out, width);
       out += ",v=";
       append_number(out, height);
       out += ",i=";
       append_number(out, image_id);
-      out += ",p=1,C=1,";
+      out += edit ? "," : ",p=1,C=1,";
       first = false;
     }
     out += more ? "q=2,m=1;" : "q=2,m=0;";
@@ -121,7 +122,7 @@ void kitty_encode(std::string& out, const uint32_t* pixels, int width, int heigh
     out += "\x1b\\";
     done += chunk;
   } while (done < packed_size);
-  if (replaced_id != 0) out += kitty_delete_text(replaced_id);
+  if (replaced_id != 0 && !edit) out += kitty_delete_text(replaced_id);
   out += picture_end;
 }
 

@@ -8,10 +8,11 @@
 #include <vector>
 
 // Kitty graphics protocol: 24-bit RGB, zlib-compressed, base64, in chunks; replies
-// suppressed. The picture is shown as image_id and only then is replaced_id (0: none)
-// deleted, so that the terminal never shows the place empty between two frames.
+// suppressed. With edit, the pixels of image_id, shown already at this size, are
+// replaced in place. Otherwise the picture is shown as image_id and only then is
+// replaced_id (0: none) deleted. Either way the place is never empty between frames.
 void kitty_encode(std::string& out, const uint32_t* pixels, int width, int height,
-                  uint32_t image_id, uint32_t replaced_id);
+                  uint32_t image_id, uint32_t replaced_id, bool edit);
 std::string kitty_delete_text(uint32_t image_id);
 
 // Sixel: one colour register per distinct colour (percent levels), run-length coded.

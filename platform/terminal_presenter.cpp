@@ -31,6 +31,8 @@ void writer_loop(TerminalPresenter& p) {
 
 void presenter_start(TerminalPresenter& p) {
   p.kitty_shown = 0;
+  p.kitty_width = 0;
+  p.kitty_height = 0;
   p.blocks_screen = BlocksScreen{};
   p.mailbox.store(static_cast<uint32_t>(3 - p.back - p.front), std::memory_order_relaxed);
   p.writer = std::thread(writer_loop, std::ref(p));
@@ -77,10 +79,15 @@ const PresentFrame* presenter_take(TerminalPresenter& p) {
 void presenter_encode(TerminalPresenter& p, const PresentFrame& frame, std::string& out) {
   switch (p.kind) {
     case PresenterKind::kitty: {
-      const uint32_t id =
-          p.kitty_shown == kitty_picture_id ? kitty_other_picture_id : kitty_picture_id;
-      kitty_encode(out, frame.pixels.data(), frame.width, frame.height, id, p.kitty_shown);
+      // Editing the shown image in place costs the terminal less than a new image.
+      const bool edit = p.kitty_shown != 0 && p.kitty_width == frame.width &&
+                        p.kitty_height == frame.height;
+      uint32_t id = p.kitty_shown;
+      if (!edit) id = p.kitty_shown == kitty_picture_id ? kitty_other_picture_id : kitty_picture_id;
+      kitty_encode(out, frame.pixels.data(), frame.width, frame.height, id, p.kitty_shown, edit);
       p.kitty_shown = id;
+      p.kitty_width = frame.width;
+      p.kitty_height = frame.height;
       break;
     }
     case PresenterKind::sixel:

@@ -40,6 +40,8 @@ struct TerminalPresenter {
   std::thread writer;
   std::string out;  // the writer's encoding buffer, kept between frames
   uint32_t kitty_shown = 0;  // writer's: image number on the terminal now, 0 for none
+  int kitty_width = 0;       // writer's: its size
+  int kitty_height = 0;
   BlocksScreen blocks_screen;  // writer's: the cells on the terminal now
 };
 
@@ -65,8 +67,9 @@ void presenter_encode(TerminalPresenter& p, const PresentFrame& frame, std::stri
 // Ends the writer after the frame it is writing; frames still waiting are dropped.
 void presenter_stop(TerminalPresenter& p);
 
-// Image numbers the kitty presenter uses for the picture, in turn: each frame is shown
-// under the number the previous one does not use.
+// Image numbers the kitty presenter uses for the picture, in turn: a frame of a new
+// size is shown under the number the previous one does not use; frames of the same
+// size replace the pixels of the image shown.
 inline constexpr uint32_t kitty_picture_id = 2024;
 inline constexpr uint32_t kitty_other_picture_id = 2025;
 

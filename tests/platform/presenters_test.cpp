@@ -77,6 +77,7 @@ int base64_value(char c) {
 struct KittyPicture {
   Image image;
   uint32_t id = 0;
+  bool edit = false;          // the pixels of a shown image replaced in place
   size_t payload_size = 0;    // base64 characters sent
   std::string after;          // what follows the picture's escapes (deletions)
 };
@@ -97,7 +98,8 @@ KittyPicture decode_kitty(const std::string& out) {
     const size_t semicolon = command.find(';');
     const std::string control = command.substr(0, semicolon);
     if (at == 0) {
-      EXPECT_NE(control.find("a=T"), std::string::npos);
+      picture.edit = control.find("a=f,r=1,x=0,y=0,") == 0;
+      EXPECT_TRUE(picture.edit || control.find("a=T") == 0) << control;
       EXPECT_NE(control.find("f=24"), std::string::npos);
       EXPECT_NE(control.find("o=z"), std::string::npos);
       image.width = std::stoi(control.substr(control.find("s=") + 2));
@@ -339,11 +341,12 @@ void make_blocks_presenter(TerminalPresenter& p, int columns, int rows, int term
 
 }  // namespace
 
-TEST(Presenters, KittyShowsEveryPixelAsDrawnUnderTwoNumbersInTurn) {
+TEST(Presenters, KittyShowsEveryPixelAsDrawnNeverLeavingThePlaceEmpty) {
   TerminalPresenter p;
   p.kind = PresenterKind::kitty;
   uint32_t shown = 0;
-  for (int columns : {1024, 801, 1024}) {
+  int last_columns = 0;
+  for (int columns : {1024, 801, 1024, 1024, 1024}) {
     const Image picture = display_picture(columns);
     std::string out;
     presenter_encode(p, PresentFrame{picture.pixels, picture.width, picture.height, {}}, out);
@@ -351,11 +354,20 @@ TEST(Presenters, KittyShowsEveryPixelAsDrawnUnderTwoNumbersInTurn) {
     EXPECT_EQ(kitty.image.width, columns);
     EXPECT_EQ(kitty.image.height, 200);
     EXPECT_EQ(kitty.image.pixels, picture.pixels);
-    // The new picture is placed before the old one is deleted, under the other number.
     EXPECT_TRUE(kitty.id == kitty_picture_id || kitty.id == kitty_other_picture_id);
-    EXPECT_NE(kitty.id, shown);
-    EXPECT_EQ(kitty.after, shown ? kitty_delete_text(shown) : "");
+    if (columns == last_columns) {
+      // Same size: the shown image gets the new pixels in place.
+      EXPECT_TRUE(kitty.edit);
+      EXPECT_EQ(kitty.id, shown);
+      EXPECT_EQ(kitty.after, "");
+    } else {
+      // A new size: placed under the other number before the old image is deleted.
+      EXPECT_FALSE(kitty.edit);
+      EXPECT_NE(kitty.id, shown);
+      EXPECT_EQ(kitty.after, shown ? kitty_delete_text(shown) : "");
+    }
     shown = kitty.id;
+    last_columns = columns;
     // Compressed: a third of the base64 of the raw pixels at most.
     EXPECT_LT(kitty.payload_size, picture.pixels.size() * 4 / 3);
   }
