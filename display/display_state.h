@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <thread>
+#include <vector>
 
 #include "display/palette.h"
 #include "display/surface.h"
@@ -46,10 +47,13 @@ struct DisplayState {
   int waterfall_row = 135;
   int waterfall_depth = 80;
   int view_width = surface_width;
+  int view_height = window_copy_height;  // fewer rows where the terminal takes no more
+  bool unknown_presenter_reported = false;
   bool have_last_frequency = false;
   int32_t last_frequency = 0;
   float spectrum_re[spectrum_size] = {};  // the finished transform being drawn
   float spectrum_im[spectrum_size] = {};
+  std::vector<BlocksLabel> scale_labels;  // the labels of the last drawn scale, as text
   bool presenting = false;  // frames go to presenter
   TerminalPresenter presenter;
 

@@ -19,22 +19,42 @@ namespace {
 constexpr auto frame_pause = std::chrono::milliseconds(10);
 constexpr int fallback_cell_width = 8;
 constexpr int fallback_cell_height = 16;
-constexpr int max_block_rows = window_copy_height / 2;
+// The blocks picture: the trace band, a row of label text, then the waterfall at two
+// lines per row, as many rows as the terminal spares but no more than this many.
+constexpr int max_block_waterfall_rows = 16;
+// Rows left to scrolling messages below the picture where the terminal is tall enough.
+constexpr int message_rows = 8;
+// The scale band and the newest waterfall line are never cut off; only older lines are.
+constexpr int min_picture_height = 136;
+
+int cell_height_of(const TerminalSize& size) {
+  if (terminal_caps.cell_height > 0) return terminal_caps.cell_height;
+  if (size.pixel_height > 0 && size.rows > 0) return std::max(1, size.pixel_height / size.rows);
+  return fallback_cell_height;
+}
+
+// Pixel rows of the picture: all 200 where the terminal keeps message_rows free below
+// them, fewer waterfall lines in a short one, and no more than a sixel terminal takes.
+int picture_height_for(PresenterKind kind, const TerminalSize& size) {
+  int height = window_copy_height;
+  if (kind == PresenterKind::blocks) return height;
+  const int free_height = (size.rows - message_rows) * cell_height_of(size);
+  height = std::min(height, std::max(free_height, min_picture_height));
+  if (kind == PresenterKind::sixel) height = std::min(height, sixel_height_limit(terminal_caps));
+  return std::max(height, 1);
+}
 
 // Rows the picture keeps: the height of its pixel rows for the pixel presenters, and
-// half the terminal for the blocks; always at least one row left for messages.
-int picture_rows_for(PresenterKind kind, const TerminalSize& size) {
+// the band, labels and as many waterfall rows as leave message_rows for the blocks;
+// always at least one row left for messages.
+int picture_rows_for(PresenterKind kind, const TerminalSize& size, int picture_height) {
   int rows;
   if (kind == PresenterKind::blocks) {
-    rows = std::min(size.rows / 2, max_block_rows);
+    const int above = blocks_trace_rows + 1;
+    rows = above + std::clamp(size.rows - message_rows - above, 1, max_block_waterfall_rows);
   } else {
-    int cell_height = fallback_cell_height;
-    if (terminal_caps.cell_height > 0) {
-      cell_height = terminal_caps.cell_height;
-    } else if (size.pixel_height > 0 && size.rows > 0) {
-      cell_height = std::max(1, size.pixel_height / size.rows);
-    }
-    rows = (window_copy_height + cell_height - 1) / cell_height;
+    const int cell_height = cell_height_of(size);
+    rows = (picture_height + cell_height - 1) / cell_height;
   }
   return std::clamp(rows, 1, std::max(1, size.rows - 1));
 }
@@ -100,17 +120,37 @@ int display_thread(RxState& state, DisplayState& d, uint32_t generation) {
   const int width = size.pixel_width > 0 ? size.pixel_width : size.columns * fallback_cell_width;
   const int height =
       size.pixel_height > 0 ? size.pixel_height : size.rows * fallback_cell_height;
-  d.view_width = width;
 
   TerminalPresenter& p = d.presenter;
   p.kind = presenter_from_environment();
+  if (const char* unknown = presenter_unknown_forced(); unknown && !d.unknown_presenter_reported) {
+    d.print(unknown_presenter_format, unknown);
+    d.unknown_presenter_reported = true;
+  }
+  // A sixel picture wider than the terminal takes is refused whole: show the centre.
+  d.view_width = p.kind == PresenterKind::sixel ? std::min(width, sixel_width_limit(terminal_caps))
+                                                : width;
+  d.view_height = picture_height_for(p.kind, size);
   p.columns = size.columns;
-  p.picture_rows = picture_rows_for(p.kind, size);
+  p.picture_rows = picture_rows_for(p.kind, size, d.view_height);
+  p.blocks_layout.columns = size.columns;
+  p.blocks_layout.rows = p.picture_rows;
+  p.blocks_layout.terminal_rows = size.rows;
+  p.blocks_layout.label_top = d.waterfall_row - 40 + d.label_line_height;
+  p.blocks_layout.waterfall_top = d.waterfall_row;
+  p.blocks_layout.label_colour = label_colour;
   console_write(picture_area_open_text(p.picture_rows, size.rows));
   presenter_start(p);
   d.presenting = true;
 
   d.print(window_geometry_format, 0, 0, width, height);
+  if (p.kind == PresenterKind::blocks) {
+    d.print(presenter_line_format, presenter_name(p.kind),
+            std::min(p.columns, view_columns(d.view_width).count), p.picture_rows, "cells");
+  } else {
+    d.print(presenter_line_format, presenter_name(p.kind), view_columns(d.view_width).count,
+            d.view_height, "px");
+  }
   d.print("%s", key_help_text);
   draw_scale(d, state.frequency.load(std::memory_order_relaxed));
 

@@ -22,6 +22,14 @@ inline constexpr const char* window_geometry_format = " x = %d y = %d   (%d - %d
 inline constexpr const char* no_terminal_text =
     "Display: standard output is not a terminal, nothing to draw on\n";
 
+// Says which presenter draws and how large the picture is: name, width, height, unit.
+inline constexpr const char* presenter_line_format = "Display: %s, %dx%d %s\n";
+
+// An RXIQ_DISPLAY value that names no presenter, reported once; the probe decides.
+inline constexpr const char* unknown_presenter_format =
+    "Display: RXIQ_DISPLAY=%s is not known (kitty, sixel or blocks); using the terminal's "
+    "answers\n";
+
 // Starts display_thread (display_run is already set). A display thread that is still
 // running is told to end and waited for first, so only one thread ever draws.
 void display_start(RxState& state, DisplayState& display);

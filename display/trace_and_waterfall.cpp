@@ -1,6 +1,8 @@
 #include "display/trace_and_waterfall.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "core/rx_state.h"
 #include "display/display_state.h"
@@ -78,7 +80,12 @@ void draw_spectrum(DisplayState& d, Surface& s, const float* re, const float* im
   surface_set_pixel(s, centre_column, r, centre_mark_colour);
   if (d.presenting) {
     const ViewColumns view = view_columns(d.view_width);
+    // Label columns as seen in the part of the picture that is shown.
+    thread_local std::vector<BlocksLabel> labels;
+    labels.assign(d.scale_labels.begin(), d.scale_labels.end());
+    for (BlocksLabel& label : labels) label.x -= view.first;
     presenter_submit(d.presenter, s.pixels.data() + view.first, s.width, view.count,
-                     window_copy_height);
+                     std::min(d.view_height, window_copy_height), labels.data(),
+                     static_cast<int>(labels.size()));
   }
 }

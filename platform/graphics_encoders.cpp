@@ -1,8 +1,11 @@
 #include "platform/graphics_encoders.h"
 
 #include <algorithm>
+#include <string>
 #include <unordered_map>
 #include <vector>
+
+#include <zlib.h>
 
 namespace {
 
@@ -20,17 +23,31 @@ constexpr const char* picture_end = "\x1b" "8";
 
 void append_number(std::string& out, long long n) { out += std::to_string(n); }
 
-// One RGB pixel is exactly three bytes, which base64 turns into four characters.
-void append_pixel_base64(std::string& out, uint32_t c) {
-  const uint32_t bits = (static_cast<uint32_t>(red(c)) << 16) |
-                        (static_cast<uint32_t>(green(c)) << 8) | static_cast<uint32_t>(blue(c));
-  out += base64_digits[(bits >> 18) & 63];
-  out += base64_digits[(bits >> 12) & 63];
-  out += base64_digits[(bits >> 6) & 63];
-  out += base64_digits[bits & 63];
+void append_base64(std::string& out, const uint8_t* bytes, size_t count) {
+  size_t i = 0;
+  for (; i + 3 <= count; i += 3) {
+    const uint32_t bits = (static_cast<uint32_t>(bytes[i]) << 16) |
+                          (static_cast<uint32_t>(bytes[i + 1]) << 8) | bytes[i + 2];
+    out += base64_digits[(bits >> 18) & 63];
+    out += base64_digits[(bits >> 12) & 63];
+    out += base64_digits[(bits >> 6) & 63];
+    out += base64_digits[bits & 63];
+  }
+  if (i < count) {
+    const bool two = i + 1 < count;
+    const uint32_t bits = (static_cast<uint32_t>(bytes[i]) << 16) |
+                          (two ? static_cast<uint32_t>(bytes[i + 1]) << 8 : 0u);
+    out += base64_digits[(bits >> 18) & 63];
+    out += base64_digits[(bits >> 12) & 63];
+    out += two ? base64_digits[(bits >> 6) & 63] : '=';
+    out += '=';
+  }
 }
 
-constexpr int kitty_pixels_per_chunk = 1024;  // 4,096 base64 characters per escape
+constexpr size_t kitty_bytes_per_chunk = 3072;  // 4,096 base64 characters per escape
+// The fastest zlib level: the waterfall is noise that higher levels barely shrink more,
+// and the writer has to keep up with the frame rate.
+constexpr int kitty_zlib_level = 1;
 
 // Brightest first by the strongest channel, then by the sum; a lone red trace pixel
 // beats the black around it and the dimmer waterfall colours.
@@ -65,31 +82,47 @@ constexpr int sixel_registers = 256;
 }  // namespace
 
 void kitty_encode(std::string& out, const uint32_t* pixels, int width, int height,
-                  uint32_t image_id) {
+                  uint32_t image_id, uint32_t replaced_id, bool edit) {
+  if (width <= 0 || height <= 0) return;
+  const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+  thread_local std::vector<uint8_t> rgb;
+  thread_local std::vector<uint8_t> packed;
+  rgb.resize(count * 3);
+  for (size_t i = 0; i < count; ++i) {
+    rgb[3 * i] = static_cast<uint8_t>(red(pixels[i]));
+    rgb[3 * i + 1] = static_cast<uint8_t>(green(pixels[i]));
+    rgb[3 * i + 2] = static_cast<uint8_t>(blue(pixels[i]));
+  }
+  uLongf packed_size = compressBound(static_cast<uLong>(rgb.size()));
+  packed.resize(packed_size);
+  if (compress2(packed.data(), &packed_size, rgb.data(), static_cast<uLong>(rgb.size()),
+                kitty_zlib_level) != Z_OK) {
+    return;  // only when out of memory: this frame is not shown
+  }
   out += picture_begin;
-  const long long total = static_cast<long long>(width) * height;
-  long long done = 0;
+  size_t done = 0;
   bool first = true;
   do {
-    const long long count = std::min<long long>(kitty_pixels_per_chunk, total - done);
-    const bool more = done + count < total;
+    const size_t chunk = std::min<size_t>(kitty_bytes_per_chunk, packed_size - done);
+    const bool more = done + chunk < packed_size;
     out += "\x1b_G";
     if (first) {
-      // Sending the same image number again replaces the previous picture.
-      out += "a=T,f=24,s=";
+      // An edit replaces the pixels of the shown image's only frame, in place.
+      out += edit ? "a=f,r=1,x=0,y=0,f=24,o=z,s=" : "a=T,f=24,o=z,s=";
       append_number(out, width);
       out += ",v=";
       append_number(out, height);
       out += ",i=";
       append_number(out, image_id);
-      out += ",p=1,q=2,C=1,";
+      out += edit ? "," : ",p=1,C=1,";
       first = false;
     }
-    out += more ? "m=1;" : "m=0;";
-    for (long long i = done; i < done + count; ++i) append_pixel_base64(out, pixels[i]);
+    out += more ? "q=2,m=1;" : "q=2,m=0;";
+    append_base64(out, packed.data() + done, chunk);
     out += "\x1b\\";
-    done += count;
-  } while (done < total);
+    done += chunk;
+  } while (done < packed_size);
+  if (replaced_id != 0 && !edit) out += kitty_delete_text(replaced_id);
   out += picture_end;
 }
 
@@ -251,4 +284,188 @@ void blocks_encode(std::string& out, const uint32_t* pixels, int width, int heig
     out += "\x1b[0m\x1b[K";  // the rest of the row in the terminal's own colours
   }
   out += picture_end;
+}
+
+namespace {
+
+using BlocksCell = BlocksScreen::Cell;
+
+// Never what a picture shows: cells marked so are sent whatever they hold.
+constexpr BlocksCell unknown_cell{0xFFFFFFFFu, 0xFFFFFFFFu, 0};
+
+// Frames skipped by the writer move the waterfall by several lines; beyond this many
+// the picture is simply sent again.
+constexpr int blocks_max_moved_lines = 16;
+
+void append_cup(std::string& out, int row, int column) {
+  out += "\x1b[";
+  append_number(out, row + 1);
+  out += ';';
+  append_number(out, column + 1);
+  out += 'H';
+}
+
+// Every n-th label from the centre, so that one blank cell at least stays between two.
+int cell_label_stride(const BlocksLabel* labels, int label_count, int width, int columns) {
+  int spacing = 0, widest = 0, centre = -1, next = -1;
+  for (int i = 0; i < label_count; ++i) {
+    widest = std::max(widest, static_cast<int>(std::char_traits<char>::length(labels[i].text)));
+    if (labels[i].step == 0) centre = labels[i].x;
+    if (labels[i].step == 1) next = labels[i].x;
+  }
+  if (centre >= 0 && next >= 0) {
+    spacing = static_cast<int>(static_cast<long long>(next - centre) * columns / width);
+  }
+  if (spacing <= 0) return 1;
+  return std::max(1, (widest + 1 + spacing - 1) / spacing);
+}
+
+}  // namespace
+
+void blocks_encode_cells(std::string& out, BlocksScreen& screen, const uint32_t* pixels,
+                         int width, int height, const BlocksLabel* labels, int label_count,
+                         const BlocksLayout& layout) {
+  const int cols = std::min(layout.columns, width);
+  const int rows = layout.rows;
+  if (cols <= 0 || rows <= 0 || height <= 0) return;
+  const size_t cols_z = static_cast<size_t>(cols);
+  thread_local std::vector<BlocksCell> want;
+  want.assign(static_cast<size_t>(rows) * cols_z, BlocksCell{});
+
+  // The trace band: pixel rows above the label glyphs, shrunk by the brightest pixel.
+  const int band_rows = std::min(blocks_trace_rows, rows);
+  const int band_height = std::clamp(layout.label_top, 1, height);
+  thread_local std::vector<uint32_t> small;
+  small.resize(2 * static_cast<size_t>(band_rows) * cols_z);
+  shrink_brightest(pixels, width, band_height, small.data(), cols, 2 * band_rows);
+  for (int r = 0; r < band_rows; ++r) {
+    for (size_t c = 0; c < cols_z; ++c) {
+      want[static_cast<size_t>(r) * cols_z + c] = {small[2 * r * cols_z + c],
+                                                   small[(2 * r + 1) * cols_z + c], 0};
+    }
+  }
+
+  // The labels as text, one character per cell, centred on their tick's column.
+  const int label_row = band_rows;
+  if (label_row < rows) {
+    const int stride = cell_label_stride(labels, label_count, width, cols);
+    for (int i = 0; i < label_count; ++i) {
+      const BlocksLabel& label = labels[i];
+      if (label.step % stride != 0) continue;
+      const int length = static_cast<int>(std::char_traits<char>::length(label.text));
+      const int centre = static_cast<int>(static_cast<long long>(label.x) * cols / width);
+      for (int k = 0; k < length; ++k) {
+        const int c = centre - length / 2 + k;
+        if (c < 0 || c >= cols) continue;
+        want[static_cast<size_t>(label_row) * cols_z + static_cast<size_t>(c)] = {
+            layout.label_colour, 0, label.text[k]};
+      }
+    }
+  }
+
+  // The waterfall: which lines are new since the last frame tells how far it moved.
+  const int wf_first = label_row + 1;
+  const int wf_rows = rows - wf_first;
+  int scroll = 0;
+  if (wf_rows > 0 && layout.waterfall_top > 0 && layout.waterfall_top < height) {
+    const int count = height - layout.waterfall_top;
+    thread_local std::vector<uint32_t> lines;
+    lines.resize(static_cast<size_t>(count) * cols_z);
+    for (int j = 0; j < count; ++j) {
+      shrink_brightest(pixels + static_cast<size_t>(layout.waterfall_top + j) * width, width, 1,
+                       lines.data() + static_cast<size_t>(j) * cols_z, cols, 1);
+    }
+    int moved = -1;
+    if (screen.columns == cols && screen.line_count == count) {
+      for (int s = 0; s <= blocks_max_moved_lines && s < count && moved < 0; ++s) {
+        if (std::equal(lines.begin() + static_cast<long>(s * cols_z), lines.end(),
+                       screen.lines.begin())) {
+          moved = s;
+        }
+      }
+    }
+    const uint64_t before = screen.lines_seen;
+    if (moved < 0) {
+      screen.lines_seen = static_cast<uint64_t>(count);
+      screen.cells.clear();
+    } else {
+      screen.lines_seen += static_cast<uint64_t>(moved);
+      scroll = static_cast<int>(screen.lines_seen / 2 - before / 2);
+    }
+    // Lines pair up by their count since the start, so a cell row keeps its two lines
+    // while it moves down; the newest line waits for its partner.
+    const uint64_t n = screen.lines_seen;
+    for (int r = 0; r < wf_rows; ++r) {
+      const long long pair = static_cast<long long>(n / 2) - 1 - r;
+      if (pair < 0) break;
+      const long long upper = static_cast<long long>(n) - 2 - 2 * pair;  // newer line
+      const long long lower = upper + 1;
+      for (size_t c = 0; c < cols_z; ++c) {
+        BlocksCell& cell = want[static_cast<size_t>(wf_first + r) * cols_z + c];
+        cell.fg = upper < count ? lines[static_cast<size_t>(upper) * cols_z + c] : 0u;
+        cell.bg = lower < count ? lines[static_cast<size_t>(lower) * cols_z + c] : 0u;
+      }
+    }
+    screen.lines.assign(lines.begin(), lines.end());
+    screen.line_count = count;
+  }
+
+  const bool full = screen.columns != cols || screen.rows != rows ||
+                    screen.cells.size() != want.size();
+  out += picture_begin;
+  if (full) {
+    screen.cells.assign(want.size(), unknown_cell);
+  } else if (scroll > 0 && scroll < wf_rows) {
+    // Move the waterfall's rows down inside a region of their own, then give the
+    // messages their region back.
+    out += "\x1b[0m\x1b[";
+    append_number(out, wf_first + 1);
+    out += ';';
+    append_number(out, rows);
+    out += "r\x1b[";
+    append_number(out, scroll);
+    out += "T\x1b[";
+    append_number(out, rows + 1);
+    out += ';';
+    append_number(out, layout.terminal_rows);
+    out += 'r';
+    auto first = screen.cells.begin() + static_cast<long>(static_cast<size_t>(wf_first) * cols_z);
+    std::move_backward(first, screen.cells.end() - static_cast<long>(scroll * cols_z),
+                       screen.cells.end());
+    std::fill(first, first + static_cast<long>(scroll * cols_z), unknown_cell);
+  } else if (scroll >= wf_rows) {
+    std::fill(screen.cells.begin() + static_cast<long>(static_cast<size_t>(wf_first) * cols_z),
+              screen.cells.end(), unknown_cell);
+  }
+  bool have_colours = false;
+  uint32_t fg = 0, bg = 0;
+  int at_row = -1, at_column = -1;
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < cols; ++c) {
+      const size_t i = static_cast<size_t>(r) * cols_z + static_cast<size_t>(c);
+      if (want[i] == screen.cells[i]) continue;
+      if (at_row != r || at_column != c) append_cup(out, r, c);
+      if (!have_colours || want[i].fg != fg) append_sgr_colour(out, 38, want[i].fg);
+      if (!have_colours || want[i].bg != bg) append_sgr_colour(out, 48, want[i].bg);
+      have_colours = true;
+      fg = want[i].fg;
+      bg = want[i].bg;
+      if (want[i].ch) {
+        out += want[i].ch;
+      } else {
+        out += "\xe2\x96\x80";  // U+2580 upper half block
+      }
+      screen.cells[i] = want[i];
+      at_row = r;
+      at_column = c + 1;
+    }
+    if (full && cols < layout.columns) {
+      out += "\x1b[0m\x1b[K";  // the rest of the row in the terminal's own colours
+      have_colours = false;
+    }
+  }
+  if (have_colours) out += "\x1b[0m";
+  out += picture_end;
+  screen.columns = cols;
+  screen.rows = rows;
 }

@@ -41,6 +41,13 @@ void csi_reply(ProbeReader& reader, char final_byte, TerminalCaps& caps) {
     }
     caps.probed = true;
     reader.done = true;
+  } else if (final_byte == 'S' && !params.empty() && params[0] == '?') {
+    // XTSMGRAPHICS reply: item 2 (sixel geometry), status 0 (success), width, height.
+    const std::vector<int> n = numbers_of(params.substr(1));
+    if (n.size() == 4 && n[0] == 2 && n[1] == 0 && n[2] > 0 && n[3] > 0) {
+      caps.sixel_max_width = n[2];
+      caps.sixel_max_height = n[3];
+    }
   } else if (final_byte == 't') {
     const std::vector<int> n = numbers_of(params);
     if (n.size() == 3 && n[0] == 4) {
@@ -67,9 +74,17 @@ bool contains(const char* text, const char* part) { return text && std::strstr(t
 
 }  // namespace
 
-std::string probe_query_text() {
-  return std::string("\x1b_Gi=") + kitty_query_id + ",s=1,v=1,a=q,t=d,f=24;AAAA\x1b\\" +
-         "\x1b[14t\x1b[16t\x1b[c";
+std::string probe_query_text(bool multiplexer) {
+  std::string text;
+  if (!multiplexer) {
+    text = std::string("\x1b_Gi=") + kitty_query_id + ",s=1,v=1,a=q,t=d,f=24;AAAA\x1b\\";
+  }
+  return text + "\x1b[14t\x1b[16t\x1b[c";
+}
+
+bool inside_multiplexer(const char* term, const char* tmux) {
+  return (tmux && *tmux) ||
+         (term && (std::strncmp(term, "tmux", 4) == 0 || std::strncmp(term, "screen", 6) == 0));
 }
 
 void probe_reader_feed(ProbeReader& reader, uint8_t byte, TerminalCaps& caps) {
@@ -122,18 +137,21 @@ void probe_reader_feed(ProbeReader& reader, uint8_t byte, TerminalCaps& caps) {
   }
 }
 
-void terminal_graphics_probe(int in_fd, int out_fd) {
-  if (!isatty(in_fd) || !isatty(out_fd)) return;
-  const std::string query = probe_query_text();
+namespace {
+
+bool send_all(int fd, const std::string& text) {
   size_t sent = 0;
-  while (sent < query.size()) {
-    const ssize_t n = ::write(out_fd, query.data() + sent, query.size() - sent);
-    if (n <= 0) return;
+  while (sent < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + sent, text.size() - sent);
+    if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
+  return true;
+}
+
+// Reads replies until the DA1 reply that ends them, or the deadline.
+void read_replies(int in_fd, std::chrono::steady_clock::time_point deadline) {
   ProbeReader reader;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(probe_time_limit_ms);
   while (!reader.done) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -149,18 +167,41 @@ void terminal_graphics_probe(int in_fd, int out_fd) {
   }
 }
 
+}  // namespace
+
+std::string sixel_size_query_text() { return "\x1b[?2;1;0S\x1b[c"; }
+
+void terminal_graphics_probe(int in_fd, int out_fd) {
+  if (!isatty(in_fd) || !isatty(out_fd)) return;
+  const bool multiplexer = inside_multiplexer(std::getenv("TERM"), std::getenv("TMUX"));
+  if (!send_all(out_fd, probe_query_text(multiplexer))) return;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(probe_time_limit_ms);
+  read_replies(in_fd, deadline);
+  // Only a terminal that has sixel is asked its largest graphic: others might take the
+  // private sequence for a plain scroll.
+  if (terminal_caps.probed && terminal_caps.sixel && !multiplexer) {
+    const bool probed = terminal_caps.probed;
+    terminal_caps.probed = false;
+    if (send_all(out_fd, sixel_size_query_text())) read_replies(in_fd, deadline);
+    terminal_caps.probed = probed;
+  }
+}
+
+bool presenter_name_known(const char* forced) {
+  return forced && (std::strcmp(forced, "kitty") == 0 || std::strcmp(forced, "sixel") == 0 ||
+                    std::strcmp(forced, "blocks") == 0);
+}
+
 PresenterKind presenter_choose(const TerminalCaps& caps, const char* forced, const char* term,
                                const char* tmux) {
-  if (forced) {
+  if (presenter_name_known(forced)) {
     if (std::strcmp(forced, "kitty") == 0) return PresenterKind::kitty;
     if (std::strcmp(forced, "sixel") == 0) return PresenterKind::sixel;
-    if (std::strcmp(forced, "blocks") == 0) return PresenterKind::blocks;
-  }
-  // A multiplexer answers the queries for the terminal it emulates, not the outer one.
-  if ((tmux && *tmux) || (term && (std::strncmp(term, "tmux", 4) == 0 ||
-                                   std::strncmp(term, "screen", 6) == 0))) {
     return PresenterKind::blocks;
   }
+  // A multiplexer answers the queries for the terminal it emulates, not the outer one.
+  if (inside_multiplexer(term, tmux)) return PresenterKind::blocks;
   if (caps.kitty) return PresenterKind::kitty;
   if (caps.sixel) return PresenterKind::sixel;
   if (contains(term, "kitty")) return PresenterKind::kitty;
@@ -170,4 +211,30 @@ PresenterKind presenter_choose(const TerminalCaps& caps, const char* forced, con
 PresenterKind presenter_from_environment() {
   return presenter_choose(terminal_caps, std::getenv("RXIQ_DISPLAY"), std::getenv("TERM"),
                           std::getenv("TMUX"));
+}
+
+const char* presenter_unknown_forced() {
+  const char* forced = std::getenv("RXIQ_DISPLAY");
+  if (!forced || !*forced || presenter_name_known(forced)) return nullptr;
+  return forced;
+}
+
+const char* presenter_name(PresenterKind kind) {
+  switch (kind) {
+    case PresenterKind::kitty:
+      return "kitty";
+    case PresenterKind::sixel:
+      return "sixel";
+    case PresenterKind::blocks:
+      break;
+  }
+  return "blocks";
+}
+
+int sixel_width_limit(const TerminalCaps& caps) {
+  return caps.sixel_max_width > 0 ? caps.sixel_max_width : sixel_default_max_size;
+}
+
+int sixel_height_limit(const TerminalCaps& caps) {
+  return caps.sixel_max_height > 0 ? caps.sixel_max_height : sixel_default_max_size;
 }

@@ -30,12 +30,16 @@ void writer_loop(TerminalPresenter& p) {
 }  // namespace
 
 void presenter_start(TerminalPresenter& p) {
+  p.kitty_shown = 0;
+  p.kitty_width = 0;
+  p.kitty_height = 0;
+  p.blocks_screen = BlocksScreen{};
   p.mailbox.store(static_cast<uint32_t>(3 - p.back - p.front), std::memory_order_relaxed);
   p.writer = std::thread(writer_loop, std::ref(p));
 }
 
 void presenter_submit(TerminalPresenter& p, const uint32_t* pixels, int stride, int width,
-                      int height) {
+                      int height, const BlocksLabel* labels, int label_count) {
   if (width <= 0 || height <= 0) return;
   PresentFrame& f = p.frames[p.back];
   f.width = width;
@@ -46,6 +50,7 @@ void presenter_submit(TerminalPresenter& p, const uint32_t* pixels, int stride, 
                 pixels + static_cast<size_t>(y) * static_cast<size_t>(stride),
                 static_cast<size_t>(width) * sizeof(uint32_t));
   }
+  f.labels.assign(labels, labels + std::max(label_count, 0));
   // Keep the stop bit; hand the filled frame over and take back whichever was waiting.
   uint32_t old = p.mailbox.load(std::memory_order_relaxed);
   uint32_t next;
@@ -71,17 +76,32 @@ const PresentFrame* presenter_take(TerminalPresenter& p) {
   return &p.frames[p.front];
 }
 
-void presenter_encode(const TerminalPresenter& p, const PresentFrame& frame, std::string& out) {
+void presenter_encode(TerminalPresenter& p, const PresentFrame& frame, std::string& out) {
   switch (p.kind) {
-    case PresenterKind::kitty:
-      kitty_encode(out, frame.pixels.data(), frame.width, frame.height, kitty_picture_id);
+    case PresenterKind::kitty: {
+      // Editing the shown image in place costs the terminal less than a new image.
+      const bool edit = p.kitty_shown != 0 && p.kitty_width == frame.width &&
+                        p.kitty_height == frame.height;
+      uint32_t id = p.kitty_shown;
+      if (!edit) id = p.kitty_shown == kitty_picture_id ? kitty_other_picture_id : kitty_picture_id;
+      kitty_encode(out, frame.pixels.data(), frame.width, frame.height, id, p.kitty_shown, edit);
+      p.kitty_shown = id;
+      p.kitty_width = frame.width;
+      p.kitty_height = frame.height;
       break;
+    }
     case PresenterKind::sixel:
       sixel_encode(out, frame.pixels.data(), frame.width, frame.height);
       break;
     case PresenterKind::blocks:
-      blocks_encode(out, frame.pixels.data(), frame.width, frame.height, p.columns,
-                    p.picture_rows);
+      if (p.blocks_layout.label_top > 0) {
+        blocks_encode_cells(out, p.blocks_screen, frame.pixels.data(), frame.width, frame.height,
+                            frame.labels.data(), static_cast<int>(frame.labels.size()),
+                            p.blocks_layout);
+      } else {
+        blocks_encode(out, frame.pixels.data(), frame.width, frame.height, p.columns,
+                      p.picture_rows);
+      }
       break;
   }
 }
@@ -97,7 +117,15 @@ void presenter_stop(TerminalPresenter& p) {
 
 std::string presenter_erase_text(const TerminalPresenter& p) {
   std::string out = "\x1b" "7";
-  if (p.kind == PresenterKind::kitty) out += kitty_delete_text(kitty_picture_id);
+  if (p.kind == PresenterKind::kitty) {
+    out += kitty_delete_text(kitty_picture_id) + kitty_delete_text(kitty_other_picture_id);
+  }
+  if (p.kind == PresenterKind::sixel) {
+    // Erasing text leaves sixel pixels behind in xterm; scrolling them out of a region
+    // takes them away.
+    const std::string rows = std::to_string(p.picture_rows);
+    out += "\x1b[1;" + rows + "r\x1b[" + rows + "S\x1b[r";
+  }
   for (int row = 1; row <= p.picture_rows; ++row) {
     out += "\x1b[" + std::to_string(row) + ";1H\x1b[2K";
   }

@@ -63,14 +63,15 @@ TerminalSize terminal_size() {
 
 std::string picture_area_open_text(int picture_rows, int terminal_rows) {
   const std::string p = std::to_string(picture_rows);
-  const std::string rows = std::to_string(terminal_rows);
-  std::string out = "\x1b[" + rows + ";1H";  // last row: line feeds there scroll
-  out.append(static_cast<size_t>(picture_rows), '\n');
-  // Everything moved up by the picture's height; move it back down under the picture,
-  // leaving the top rows blank and the lines that left them in the scrollback.
+  // Make room for the picture's rows below the cursor (lines scroll into the scrollback
+  // only when the screen is full) and come back to the same line...
+  std::string out(static_cast<size_t>(picture_rows), '\n');
+  out += "\x1b[" + p + "A\x1b" "7";
+  // ...then push everything down under the picture, so the text stays whole and the
+  // cursor goes on right below it.
   out += "\x1b[1;1H\x1b[" + p + "L";
-  out += "\x1b[" + std::to_string(picture_rows + 1) + ";" + rows + "r";
-  out += "\x1b[" + rows + ";1H";
+  out += "\x1b[" + std::to_string(picture_rows + 1) + ";" + std::to_string(terminal_rows) + "r";
+  out += "\x1b" "8\x1b[" + p + "B";
   return out;
 }
 

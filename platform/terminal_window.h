@@ -33,9 +33,9 @@ struct TerminalSize {
 // start-up probe heard.
 TerminalSize terminal_size();
 
-// Keeps the top picture_rows rows for a picture: the lines there move into the
-// scrollback, the rest stays in place, messages scroll in the rows below and the
-// cursor waits on the last row.
+// Keeps the top picture_rows rows for a picture: the text on the screen moves down
+// under them (its top lines into the scrollback only if the screen is full), messages
+// scroll in the rows below and the cursor stays right below the text.
 std::string picture_area_open_text(int picture_rows, int terminal_rows);
 
 // Gives the rows back: the scroll region covers the whole terminal again, the text

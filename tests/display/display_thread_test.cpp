@@ -13,6 +13,7 @@
 #include "display/display_thread.h"
 #include "platform/console_out.h"
 #include "tests/support/console_capture.h"
+#include "platform/terminal_graphics.h"
 #include "tests/support/terminal_harness.h"
 #include "tests/support/text_search.h"
 
@@ -58,9 +59,10 @@ TEST(DisplayThread, RunsOnATerminalAndLeavesItAsItWas) {
   unsetenv("RXIQ_DISPLAY");
 
   const std::string geometry = " x = 0 y = 0   (800 - 480)\n";
-  EXPECT_EQ(printed, geometry + key_help_text + key_help_text + geometry + key_help_text + key_help_text);
+  const std::string start = geometry + "Display: blocks, 100x22 cells\n" + key_help_text;
+  EXPECT_EQ(printed, start + key_help_text + start + key_help_text);
   EXPECT_EQ(count_of(out, "\x1b[22;0t"), 1u);  // the title is marked at the first start only
-  EXPECT_EQ(count_of(out, "\x1b[16;30r"), 2u);  // half the rows keep the picture, per start
+  EXPECT_EQ(count_of(out, "\x1b[22L\x1b[23;30r"), 2u);  // 8 rows stay for messages, per start
   EXPECT_GE(count_of(out, "\xe2\x96\x80"), 100u);
   EXPECT_EQ(count_of(out, "\x1b[r"), 2u);
 
@@ -86,4 +88,64 @@ TEST(DisplayThread, OutputThatIsNoTerminalGetsOneMessageAndNoDrawing) {
   }
   EXPECT_EQ(printed, no_terminal_text);
   EXPECT_FALSE(d->surfaces_made);
+}
+
+TEST(DisplayThread, SixelPictureStaysWithinTheTerminalsLargestGraphic) {
+  setenv("RXIQ_DISPLAY", "sixel", 1);
+  const TerminalCaps saved = terminal_caps;
+  // A reported limit, and none (xterm's 1000 x 1000 is assumed), on a 1200 px wide terminal.
+  for (const auto& [reported_width, reported_height] : {std::pair{600, 150}, std::pair{0, 0}}) {
+    terminal_caps = TerminalCaps{};
+    terminal_caps.sixel_max_width = reported_width;
+    terminal_caps.sixel_max_height = reported_height;
+    RxState state{rxiq12_variant};
+    SpectrumBuffer spectrum;
+    auto d = std::make_unique<DisplayState>();
+    display_attach(*d, rxiq12_variant, spectrum, capture_print);
+    printed.clear();
+    PtyConsole pty(1200, 800);
+    state.display_run.store(1);
+    display_start(state, *d);
+    std::vector<float> re(spectrum_size, 30.0f), im(spectrum_size, 0.0f);
+    spectrum_publish(spectrum, re.data(), im.data());
+    for (uint32_t w; (w = d->presenter.written.load()) == 0;) d->presenter.written.wait(w);
+    state.display_run.store(0);
+    display_wait_end(*d);
+    const std::string out = pty.finish();
+
+    const int width = reported_width ? 600 : 1000, height = reported_height ? 150 : 200;
+    const std::string raster = "\"1;1;" + std::to_string(width) + ";" + std::to_string(height) + "#";
+    EXPECT_GE(count_of(out, raster), 1u) << raster;
+    EXPECT_EQ(count_of(out, "\"1;1;"), count_of(out, raster));
+    EXPECT_NE(printed.find("Display: sixel, " + std::to_string(width) + "x" + std::to_string(height) + " px\n"),
+              std::string::npos) << printed;
+    // Closing scrolls the picture's rows out of a region of their own: no pixel stays.
+    EXPECT_EQ(count_of(out, "\x1b[1;" + std::to_string(d->presenter.picture_rows) + "r\x1b[" +
+                                std::to_string(d->presenter.picture_rows) + "S"),
+              1u);
+  }
+  terminal_caps = saved;
+  unsetenv("RXIQ_DISPLAY");
+}
+
+TEST(DisplayThread, AnUnknownPresenterNameIsReportedOnceAndTheTerminalDecides) {
+  setenv("RXIQ_DISPLAY", "Sixel", 1);
+  RxState state{rxiq12_variant};
+  SpectrumBuffer spectrum;
+  auto d = std::make_unique<DisplayState>();
+  display_attach(*d, rxiq12_variant, spectrum, capture_print);
+  printed.clear();
+  PtyConsole pty;
+  for (int start = 0; start < 2; ++start) {
+    state.display_run.store(1);
+    display_start(state, *d);
+    state.display_run.store(0);
+    display_wait_end(*d);
+  }
+  pty.finish();
+  unsetenv("RXIQ_DISPLAY");
+  EXPECT_EQ(count_of(printed, "Display: RXIQ_DISPLAY=Sixel is not known (kitty, sixel or blocks); "
+                              "using the terminal's answers\n"),
+            1u);
+  EXPECT_EQ(count_of(printed, "Display: "), 3u);  // and which presenter, at each start
 }

@@ -40,7 +40,8 @@ TEST(ReceiverDisplay, PictureAppearsInTmuxAndGoesAwayCleanly) {
   if (access(receiver.c_str(), X_OK) != 0) GTEST_SKIP() << "rxiq12 is not built";
   if (run_output("command -v tmux").empty()) GTEST_SKIP() << "tmux is not installed";
 
-  tmux("-f /dev/null new-session -d -s rx -x 120 -y 40 'env LANG=C.UTF-8 LC_ALL=C.UTF-8 RXIQ_DONGLE=sim RXIQ_DISPLAY=blocks " +
+  // The pane gets a title of its own first, which must still be there at the end.
+  tmux("-f /dev/null new-session -d -s rx -x 120 -y 40 'printf \"\\033]2;rxiq-pane\\007\"; exec env LANG=C.UTF-8 LC_ALL=C.UTF-8 RXIQ_DONGLE=sim RXIQ_DISPLAY=blocks " +
        receiver + "' \\; set-option -t rx remain-on-exit on");
   EXPECT_TRUE(eventually([] { return pane(false).find("Type V for user interface") != std::string::npos; }));
 
@@ -72,5 +73,6 @@ TEST(ReceiverDisplay, PictureAppearsInTmuxAndGoesAwayCleanly) {
   const std::string screen = pane(false);
   EXPECT_NE(screen.find("Окончание цикла"), std::string::npos);
   EXPECT_EQ(count_of(screen, "\xe2\x96\x80"), 0u);
+  EXPECT_EQ(tmux("display-message -p -t rx '#{pane_title}'"), "rxiq-pane\n");
   tmux("kill-server");
 }

@@ -28,7 +28,8 @@ std::set<int> columns_on_row(const Surface& s, int row, uint32_t colour) {
 
 // The scale rebuilt from its published geometry: tick columns as integer quotients,
 // labelled columns as listed, labels centred by half their width.
-Surface reference_scale(const Variant& v, int32_t f, const std::vector<int>& label_columns) {
+Surface reference_scale(const Variant& v, int32_t f, const std::vector<int>& label_columns,
+                        int stride = 1) {
   Surface s;
   surface_make(s, 1024, 300, line_pen_colour, label_colour);
   auto tick = [&](int x, int from, int to) {
@@ -52,7 +53,9 @@ Surface reference_scale(const Variant& v, int32_t f, const std::vector<int>& lab
     const long long offset = static_cast<long long>((k + 1) / 2) * 100000 * (k % 2 == 1 ? 1 : -1);
     const std::string text = std::to_string(static_cast<int32_t>(f + offset));
     // The centre label is drawn twice, both times before its tick.
-    for (int times = k == 0 ? 2 : 1; times > 0; --times)
+    int text_times = k == 0 ? 2 : 1;
+    if (static_cast<int>((k + 1) / 2) % stride != 0) text_times = 0;
+    for (int times = text_times; times > 0; --times)
       surface_text(s, x - surface_text_width(text) / 2, 95 + 16, text);
     tick(x, 105, 122);
   }
@@ -103,7 +106,26 @@ TEST(Scale, Rxiq24SpansTwiceTheBand) {
   const std::vector<int> labelled = {512, 554, 470, 597, 427, 640, 384, 682, 342, 725, 299, 768,
                                      256, 810, 214, 853, 171, 896, 128, 938, 86,  981, 43};
   EXPECT_EQ(columns_on_row(s, 105, line_pen_colour), std::set<int>(labelled.begin(), labelled.end()));
-  EXPECT_EQ(s.pixels, reference_scale(rxiq24_variant, 433000000, labelled).pixels);
+  // 24 labels 42 columns apart would overlap: every second one, counted from the
+  // centre, keeps its text, and green columns come in separate runs with gaps between.
+  EXPECT_EQ(s.pixels, reference_scale(rxiq24_variant, 433000000, labelled, 2).pixels);
+  std::set<int> green;
+  for (int y = 111; y < 124; ++y)
+    for (int x : columns_on_row(s, y, label_colour)) green.insert(x);
+  int runs = 0;  // a run starts after a blank wider than one character
+  for (int x : green) {
+    bool after_gap = true;
+    for (int g = 1; g <= 8; ++g) after_gap = after_gap && !green.count(x - g);
+    runs += after_gap;
+  }
+  EXPECT_EQ(runs, 11);  // the centre and five on each side (the outermost clipped in part)
+}
+
+TEST(Scale, LabelStrideLeavesAGapBetweenLabels) {
+  EXPECT_EQ(label_stride(85, 72, 8), 1);  // rxiq12: 85 columns apart, 9 digits of 8
+  EXPECT_EQ(label_stride(42, 72, 8), 2);  // rxiq24
+  EXPECT_EQ(label_stride(42, 88, 8), 3);  // longer labels, such as 1234567890
+  EXPECT_EQ(label_stride(0, 72, 8), 1);
 }
 
 TEST(Scale, LowFrequenciesGiveNegativeLabelsAndARedrawClearsTheOldOnes) {

@@ -7,9 +7,11 @@
 
 #include "platform/console_out.h"
 #include "platform/terminal_graphics.h"
+#include "platform/terminal_presenter.h"
 #include "platform/terminal_window.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/terminal_harness.h"
+#include "tests/support/text_search.h"
 
 
 TEST(TerminalWindow, TemporaryTitleIsTickSlashPidAndIsPoppedAgain) {
@@ -49,9 +51,12 @@ TEST(TerminalGraphics, RepliesAreReadUpToTheDeviceAttributes) {
     for (char c : bytes) probe_reader_feed(reader, static_cast<uint8_t>(c), caps);
     return std::make_pair(reader.done, caps);
   };
-  auto [done, caps] = read_all("\x1b_Gi=31;OK\x1b\\\x1b[4;480;800t\x1b[6;16;8t\x1b[?62;4;22c");
+  auto [done, caps] =
+      read_all("\x1b_Gi=31;OK\x1b\\\x1b[?2;0;1000;800S\x1b[4;480;800t\x1b[6;16;8t\x1b[?62;4;22c");
   EXPECT_TRUE(done);
   EXPECT_TRUE(caps.probed && caps.kitty && caps.sixel);
+  EXPECT_EQ(sixel_width_limit(caps), 1000);
+  EXPECT_EQ(sixel_height_limit(caps), 800);
   EXPECT_EQ(caps.pixel_width, 800);
   EXPECT_EQ(caps.pixel_height, 480);
   EXPECT_EQ(caps.cell_width, 8);
@@ -62,6 +67,12 @@ TEST(TerminalGraphics, RepliesAreReadUpToTheDeviceAttributes) {
   EXPECT_TRUE(done);
   EXPECT_FALSE(caps.kitty);
   EXPECT_FALSE(caps.sixel);
+
+  // A failed geometry query (status 3) and none at all both leave xterm's default.
+  std::tie(done, caps) = read_all("\x1b[?2;3;0S\x1b[?1;0;256S\x1b[?62;4c");
+  EXPECT_EQ(caps.sixel_max_width, 0);
+  EXPECT_EQ(sixel_width_limit(caps), sixel_default_max_size);
+  EXPECT_EQ(sixel_height_limit(caps), sixel_default_max_size);
 
   std::tie(done, caps) = read_all("\x1b[4;480;800t");
   EXPECT_FALSE(done);
@@ -77,25 +88,41 @@ TEST(TerminalGraphics, ProbeAsksTheTerminalAndGivesUpOnSilence) {
   cfmakeraw(&mode);
   tcsetattr(slave, TCSANOW, &mode);
 
+  // A terminal outside any multiplexer, whatever the one running the tests.
+  const std::string saved_term = getenv("TERM") ? getenv("TERM") : "";
+  const std::string saved_tmux = getenv("TMUX") ? getenv("TMUX") : "";
+  setenv("TERM", "xterm-256color", 1);
+  unsetenv("TMUX");
+
   std::string queries;
   std::thread terminal([&] {
     char buffer[256];
-    while (queries.find("\x1b[c") == std::string::npos) {
-      const ssize_t n = read(master, buffer, sizeof buffer);
-      if (n <= 0) return;
-      queries.append(buffer, static_cast<size_t>(n));
+    // The first round of queries, then, as it has sixel, the size of its largest graphic.
+    const std::string replies[2] = {"\x1b_Gi=31;OK\x1b\\\x1b[4;600;1000t\x1b[?65;1;4c",
+                                    "\x1b[?2;0;800;480S\x1b[?65;1;4c"};
+    for (int round = 1; round <= 2; ++round) {
+      while (count_of(queries, "\x1b[c") < static_cast<size_t>(round)) {
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0) return;
+        queries.append(buffer, static_cast<size_t>(n));
+      }
+      const std::string& reply = replies[round - 1];
+      EXPECT_EQ(write(master, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
     }
-    const std::string replies = "\x1b_Gi=31;OK\x1b\\\x1b[4;600;1000t\x1b[?65;1;4c";
-    EXPECT_EQ(write(master, replies.data(), replies.size()), static_cast<ssize_t>(replies.size()));
   });
   terminal_caps = TerminalCaps{};
   terminal_graphics_probe(slave, slave);
   terminal.join();
-  EXPECT_EQ(queries, probe_query_text());
+  EXPECT_EQ(queries, probe_query_text(false) + sixel_size_query_text());
   EXPECT_TRUE(terminal_caps.probed);
   EXPECT_TRUE(terminal_caps.kitty);
   EXPECT_TRUE(terminal_caps.sixel);
   EXPECT_EQ(terminal_caps.pixel_width, 1000);
+  EXPECT_EQ(terminal_caps.sixel_max_width, 800);
+  EXPECT_EQ(terminal_caps.sixel_max_height, 480);
+  if (saved_term.empty()) unsetenv("TERM");
+  else setenv("TERM", saved_term.c_str(), 1);
+  if (!saved_tmux.empty()) setenv("TMUX", saved_tmux.c_str(), 1);
 
   // A terminal that answers nothing costs the time limit, no more.
   terminal_caps = TerminalCaps{};
@@ -104,6 +131,21 @@ TEST(TerminalGraphics, ProbeAsksTheTerminalAndGivesUpOnSilence) {
   close(slave);
   close(master);
   terminal_caps = saved;
+}
+
+TEST(TerminalGraphics, InsideAMultiplexerOnlyPlainQueriesGo) {
+  // tmux and screen take an APC string they do not know for the pane title.
+  for (const auto& [term, tmux] : {std::pair<const char*, const char*>{"tmux-256color", nullptr},
+                                   {"screen", nullptr},
+                                   {"xterm", "/tmp/tmux-0/default,1,0"}}) {
+    ASSERT_TRUE(inside_multiplexer(term, tmux));
+    EXPECT_EQ(probe_query_text(true), "\x1b[14t\x1b[16t\x1b[c");
+  }
+  EXPECT_FALSE(inside_multiplexer("xterm-256color", ""));
+  const std::string outside = probe_query_text(false);
+  EXPECT_NE(outside.find("\x1b_Gi=31,"), std::string::npos);
+  EXPECT_EQ(outside.substr(outside.size() - 3), "\x1b[c");  // answered last by every terminal
+  EXPECT_EQ(sixel_size_query_text(), "\x1b[?2;1;0S\x1b[c");
 }
 
 TEST(TerminalGraphics, PresenterChoice) {
@@ -119,6 +161,9 @@ TEST(TerminalGraphics, PresenterChoice) {
   EXPECT_EQ(presenter_choose(sixel, nullptr, "xterm-256color", ""), K::sixel);
   EXPECT_EQ(presenter_choose(none, nullptr, "xterm-kitty", nullptr), K::kitty);
   EXPECT_EQ(presenter_choose(none, nullptr, nullptr, nullptr), K::blocks);
+  EXPECT_FALSE(presenter_name_known("Sixel"));
+  EXPECT_FALSE(presenter_name_known(""));
+  EXPECT_TRUE(presenter_name_known("blocks"));
 }
 
 TEST(TerminalWindow, PictureRowsStayWhileMessagesScrollAndComeBackReadable) {
@@ -138,7 +183,7 @@ TEST(TerminalWindow, PictureRowsStayWhileMessagesScrollAndComeBackReadable) {
   p.columns = 20;
   std::vector<uint32_t> red(20 * 6, 0xFF);
   std::string picture;
-  presenter_encode(p, PresentFrame{red, 20, 6}, picture);
+  presenter_encode(p, PresentFrame{red, 20, 6, {}}, picture);
   t.feed(picture);
   t.feed(as_pty("msg1\nmsg2\n"));
   t.feed(picture);
@@ -156,4 +201,28 @@ TEST(TerminalWindow, PictureRowsStayWhileMessagesScrollAndComeBackReadable) {
   EXPECT_EQ(t.row, 6);  // right under the last message
   t.feed(as_pty("after\n"));
   EXPECT_EQ(t.line(6), "after");
+}
+
+TEST(TerminalWindow, AShortScreenKeepsItsTextAndLeavesNoBlankBand) {
+  MiniTerminal t(12, 20);
+  t.feed(as_pty("one\ntwo\n"));
+  t.feed(picture_area_open_text(4, 12));
+  EXPECT_TRUE(t.scrollback.empty());
+  EXPECT_EQ(t.line(4), "one");
+  EXPECT_EQ(t.line(5), "two");
+  EXPECT_EQ(t.row, 6);  // right below the text, not at the bottom
+  t.feed(as_pty("msg\n"));
+  EXPECT_EQ(t.line(6), "msg");
+
+  TerminalPresenter p;
+  p.kind = PresenterKind::sixel;
+  p.picture_rows = 4;
+  t.feed(presenter_erase_text(p) + picture_area_close_text(4));
+  EXPECT_EQ(t.line(0), "one");
+  EXPECT_EQ(t.line(2), "msg");
+  EXPECT_EQ(t.row, 3);
+  EXPECT_EQ(t.top, 0);
+  EXPECT_EQ(t.bottom, 11);
+  // Sixel pixels outlive erased text in xterm: the picture's rows are scrolled out.
+  EXPECT_NE(presenter_erase_text(p).find("\x1b[1;4r\x1b[4S\x1b[r"), std::string::npos);
 }

@@ -15,8 +15,8 @@
 #include "platform/console_out.h"
 
 // Just enough of a text terminal to follow what the display sends: printing, CR, LF,
-// cursor position and up, scroll region, insert and delete lines, erase in line, save
-// and restore cursor; other sequences and strings are skipped.
+// cursor position, up and down, scroll region, scrolling up, insert and delete lines,
+// erase in line, save and restore cursor; other sequences and strings are skipped.
 struct MiniTerminal {
   int rows, columns;
   std::vector<std::string> screen;
@@ -40,6 +40,13 @@ struct MiniTerminal {
     switch (final_byte) {
       case 'H': row = std::min(arg(0, 1), rows) - 1; column = std::min(arg(1, 1), columns) - 1; break;
       case 'A': row = std::max(row >= top ? top : 0, row - arg(0, 1)); break;
+      case 'B': row = std::min(row <= bottom ? bottom : rows - 1, row + arg(0, 1)); break;
+      case 'S':
+        for (int n = 0; n < arg(0, 1); ++n) {
+          screen.erase(screen.begin() + top);
+          screen.insert(screen.begin() + bottom, std::string(columns, ' '));
+        }
+        break;
       case 'r': top = arg(0, 1) - 1; bottom = arg(1, rows) - 1; row = 0; column = 0; break;
       case 'L':
         if (row >= top && row <= bottom)
