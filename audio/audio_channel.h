@@ -70,7 +70,7 @@ struct AudioSlots {
   AudioSlot slots[audio_slot_count];
 
   // Where the workers open their devices: PortAudio, or a virtual device in tests.
-  WaveBackend* backend = &portaudio_wave_backend();
+  WaveBackend* backend = &system_wave_backend();
   // The name of a channel's semaphore, from its slot number. Other processes open the
   // same name to share it.
   const char* semaphore_name = "/Sem_%d_potok";

@@ -7,12 +7,12 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "dsp/fft.h"
 #include "dsp/fir_block.h"
 #include "platform/console_out.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -189,10 +189,7 @@ TEST(DspLevelControl, FastMatchesStepwiseBitForBit) {
 
 TEST(DspSpectrumTap, SnapshotsEvery51024SamplesWithLevelLine) {
   Rig rig;
-  int pipe_fds[2];
-  ASSERT_EQ(pipe(pipe_fds), 0);
-  const int saved_fd = console_out.fd;
-  console_out.fd = pipe_fds[1];
+  ConsoleCapture console;
   rig.state.spectrum_debug.store(1);
 
   std::vector<float> iq(2 * 110000);
@@ -228,13 +225,7 @@ TEST(DspSpectrumTap, SnapshotsEvery51024SamplesWithLevelLine) {
   EXPECT_EQ(rig.spectrum->spectrum_ready.load(), 1);
   EXPECT_TRUE(published_equals(expected_spectrum(51024)));
 
-  console_out.fd = saved_fd;
-  close(pipe_fds[1]);
-  std::string text;
-  char buffer[256];
-  for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-  close(pipe_fds[0]);
-  EXPECT_EQ(text,
+  EXPECT_EQ(console.text(),
             "Delitel = 128   Usilitel = 430000\n"
             "Delitel = 128   Usilitel = 430000\n");
 }
