@@ -1,6 +1,10 @@
 #include "platform/charset.h"
 
 #include <gtest/gtest.h>
+#include <string>
+#include <windows.h>
+
+#include "tests/support/console_capture.h"
 
 // What a redirected output gets: the OEM code page's bytes, as a file typed in the
 // console needs them.
@@ -18,4 +22,9 @@ TEST(CharsetWindows, OutputIsCutAtAWholeCharacterToFitTheBuffer) {
   EXPECT_EQ(convert_from_utf8("abЖ", "UTF-8", 4), "ab");
   EXPECT_EQ(convert_from_utf8("abЖ", "UTF-8", 5), "abЖ");
   EXPECT_EQ(convert_from_utf8("abc", "CP866", 0), "");
+}
+
+TEST(CharsetWindows, ARedirectedOutputGetsTheOemCodePage) {
+  ConsoleCapture file;  // standard output pointed at a file: no console there
+  EXPECT_EQ(terminal_charset(), "CP" + std::to_string(GetOEMCP()));
 }
