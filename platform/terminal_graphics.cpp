@@ -1,6 +1,5 @@
 #include "platform/terminal_graphics.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
