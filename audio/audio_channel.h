@@ -69,8 +69,8 @@ void audio_channel_free(AudioChannel* channel);
 struct AudioSlots {
   AudioSlot slots[audio_slot_count];
 
-  // Where the workers open their devices: the system's, or a virtual device in tests.
-  WaveBackend* backend = &portaudio_wave_backend();
+  // Where the workers open their devices: PortAudio, or a virtual device in tests.
+  WaveBackend* backend = &system_wave_backend();
   // The name of a channel's semaphore, from its slot number. Other processes open the
   // same name to share it.
   const char* semaphore_name = "/Sem_%d_potok";

@@ -7,8 +7,9 @@
 #include "variants/variant.h"
 
 int32_t parse_integer(const char* text) {
-  long value = std::strtol(text, nullptr, 10);
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(value)));
+  // long long: 64 bits everywhere (long is 32 on Windows and would saturate instead).
+  long long value = std::strtoll(text, nullptr, 10);
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(value)));
 }
 
 void parse_command_line(RxState& state, int argc, char** argv) {

@@ -1,14 +1,11 @@
 #include "control/receiver.h"
 
-#include <cerrno>
 #include <chrono>
 #include <clocale>
 #include <ctime>
 #include <memory>
-#include <poll.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 #include "audio/audio_channel.h"
 #include "control/command_line.h"
@@ -16,7 +13,7 @@
 #include "core/print_console.h"
 #include "platform/audio_devices.h"
 #include "platform/control_events.h"
-#include "platform/key_decoder.h"
+#include "platform/key_input.h"
 #include "platform/terminal.h"
 #include "platform/terminal_graphics.h"
 #include "tuner/tuner_thread.h"
@@ -40,35 +37,8 @@ DspLinks dsp_links(Receiver& r) {
                   BlockSink{write_to_channel_0, &r.audio}};
 }
 
-// Reads keys until Esc. End of input without Esc leaves the receiver running until a
-// close or shutdown event ends the process.
-void key_loop(Receiver& receiver, int fd) {
-  KeyDecoder decoder;
-  std::vector<int> keys;
-  uint8_t bytes[256];
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    int ready = ::poll(&p, 1, key_decoder_waiting(decoder) ? lone_escape_ms : -1);
-    if (ready < 0 && errno == EINTR) continue;
-    keys.clear();
-    if (ready == 0) {
-      key_decoder_timeout(decoder, keys);
-    } else {
-      ssize_t n = ::read(fd, bytes, sizeof bytes);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (n <= 0) {
-        key_decoder_timeout(decoder, keys);  // an ESC right before the end still counts
-        for (int key : keys) {
-          if (!key_command(receiver, key)) return;
-        }
-        for (;;) ::pause();  // unattended: only a control event ends the process now
-      }
-      for (ssize_t i = 0; i < n; ++i) key_decoder_feed(decoder, bytes[i], keys);
-    }
-    for (int key : keys) {
-      if (!key_command(receiver, key)) return;
-    }
-  }
+bool on_key(void* receiver, int virtual_key) {
+  return key_command(*static_cast<Receiver*>(receiver), virtual_key);
 }
 
 }  // namespace
@@ -169,7 +139,7 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   receiver_start_tuner(*receiver);
   if (terminal_enter_raw(STDIN_FILENO)) terminal_graphics_probe(STDIN_FILENO, STDOUT_FILENO);
 
-  key_loop(*receiver, STDIN_FILENO);
+  key_input_loop(STDIN_FILENO, on_key, receiver);
 
   receiver_stop(*receiver);
   // The picture must be gone before the terminal is handed back; only the main thread

@@ -1,11 +1,7 @@
 #include "dsp/fir_block.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-
-#include <hwy/highway.h>
-#include <hwy/targets.h>
 
 #include "dsp/fir_block_kernel.h"
 
@@ -18,8 +14,6 @@ struct Input {
   const float* q;
   size_t stride;
 };
-
-std::atomic<int64_t> forced_target{0};
 
 int32_t push_one_by_one(FirFilter& filter, const Input& in, int32_t count, float* out_i, float* out_q) {
   int32_t produced = 0;
@@ -161,21 +155,3 @@ int32_t fir_push_block_iq(FirFilter& filter, FirBlockWork& work, const float* iq
                           float* out_q) {
   return push_block(filter, work, Input{iq, iq + 1, 2}, count, out_i, out_q);
 }
-
-std::vector<int64_t> fir_block_targets() {
-  // The list must not be narrowed by a forced choice.
-  const int64_t forced = forced_target.load(std::memory_order_relaxed);
-  if (forced != 0) hwy::SetSupportedTargetsForTest(0);
-  std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
-  if (forced != 0) hwy::SetSupportedTargetsForTest(forced);
-  return targets;
-}
-
-const char* fir_block_target_name(int64_t target) { return hwy::TargetName(target); }
-
-void fir_block_force_target(int64_t target) {
-  forced_target.store(target, std::memory_order_relaxed);
-  hwy::SetSupportedTargetsForTest(target);
-}
-
-int64_t fir_block_current_target() { return fir_block_simd::target(); }

@@ -4,7 +4,6 @@
 // what the receiver would queue for audio for the same input.
 #include <bit>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -15,6 +14,7 @@
 #include "dsp/fir_filter.h"
 #include "dsp/fft_snapshot.h"
 #include "sample_ring/sample_ring.h"
+#include "platform/byte_streams.h"
 #include "variants/variant.h"
 
 static_assert(std::endian::native == std::endian::little, "PCM blocks are written in memory order");
@@ -29,7 +29,8 @@ constexpr const char* usage_text =
 
 struct Output {
   RxState* state;
-  int error = 0;  // errno of a failed write; EPIPE means the reader went away
+  int error = 0;  // errno of a failed write
+  bool reader_gone = false;  // it failed because the reader closed the pipe
 };
 
 // The chain's sink: a failed write stops the chain at its next sample.
@@ -42,6 +43,7 @@ int write_block(void* context, const void* data, int length) {
     if (n < 0) {
       if (errno == EINTR) continue;
       output.error = errno;
+      output.reader_gone = write_found_pipe_closed(output.error);
       output.state->running.store(0, std::memory_order_relaxed);
       return 0;
     }
@@ -80,8 +82,8 @@ int main(int argc, char** argv) {
     std::fputs(usage_text, stderr);
     return 2;
   }
-  // A closed pipe must show up as EPIPE from write, not end the process.
-  std::signal(SIGPIPE, SIG_IGN);
+  // A closed pipe must show up as a failed write, not end the process.
+  byte_streams_open();
 
   auto tool = std::make_unique<Tool>();
   fir_init_channel(tool->filter, rxiq12_variant);
@@ -105,7 +107,7 @@ int main(int argc, char** argv) {
     held = have - even;
     if (held != 0) tool->input[0] = tool->input[even];
   }
-  if (output.error == EPIPE) return 0;
+  if (output.reader_gone) return 0;
   if (output.error != 0) return fail("error writing standard output", output.error);
   return 0;
 }

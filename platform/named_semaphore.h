@@ -1,6 +1,6 @@
 // A counting semaphore with a name that other processes can open (a POSIX named
-// semaphore). Named semaphores outlive the processes that use them, so a count taken
-// by a process that died stays taken until someone gives it back.
+// semaphore on Linux, a kernel semaphore object of at most one count on Windows). A count
+// taken by a process that died stays taken until someone gives it back.
 #pragma once
 
 #include <semaphore.h>
@@ -8,7 +8,7 @@
 struct NamedSemaphore;
 
 // Waits on any POSIX semaphore for at most timeout_ms, on the monotonic clock, through
-// signal interruptions. True when it was taken.
+// signal interruptions. True when it was taken. Linux only (the PortAudio device).
 bool semaphore_wait_for(sem_t* sem, int timeout_ms);
 
 // Opens the semaphore `name` ("/..."), creating it with `initial` if it does not exist

@@ -237,3 +237,5 @@ WaveBackend& portaudio_wave_backend() {
   static PortAudioBackend backend;
   return backend;
 }
+
+WaveBackend& system_wave_backend() { return portaudio_wave_backend(); }

@@ -63,3 +63,7 @@ class WaveBackend {
 
 // The PortAudio back end, on the wave-device numbering of platform/audio_devices.h.
 WaveBackend& portaudio_wave_backend();
+
+// The system's own sound devices: PortAudio on Linux; on Windows (until its wave audio
+// comes) a back end on which no device opens.
+WaveBackend& system_wave_backend();

@@ -227,7 +227,9 @@ int SimDongle::read_sync(Dongle* dev, void* buf, int len, int* n_read) {
       stream_start = now;
       stream_bytes = 0;
     } else {
-      std::this_thread::sleep_until(due);
+      // A sleep can end early where the system sleeps in whole milliseconds (Windows);
+      // a block must never arrive before its time.
+      while (std::chrono::steady_clock::now() < due) std::this_thread::sleep_until(due);
     }
   }
   if (choice.failure == SimFailure::fail_read && from_failure) return sim_failed_result;

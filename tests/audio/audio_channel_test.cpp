@@ -121,18 +121,19 @@ TEST_F(AudioChannelTest, WriteRefusals) {
 }
 
 TEST_F(AudioChannelTest, SemaphoreIsSharedByNameAndSurvivesADeadHolder) {
-  // Another process made the semaphore and left its count at 2: it is opened, not
-  // created anew.
+  // Another process made the semaphore and holds its count: the channel opens that one,
+  // not a new one, and sees the count taken.
   std::string name = semaphore_name(0);
   NamedSemaphore* other = named_semaphore_open(name.c_str(), 1);
   ASSERT_NE(other, nullptr);
-  named_semaphore_release(other);
+  ASSERT_EQ(named_semaphore_wait(other, 0), 1);
   ASSERT_EQ(audio_open(slots, 0, 1, 48000, 2, -1), 1);
   ASSERT_TRUE(backend.settle());
-  EXPECT_EQ(named_semaphore_value(other), 2);
+  EXPECT_EQ(named_semaphore_value(slots.slots[0].channel.load()->semaphore.load()), 0);
+  named_semaphore_release(other);
   std::vector<uint8_t> b = pattern(5);
   EXPECT_EQ(audio_write(slots, 0, b.data(), audio_block_bytes), audio_block_bytes);
-  EXPECT_EQ(named_semaphore_value(other), 2) << "taken and given back";
+  EXPECT_EQ(named_semaphore_value(other), 1) << "taken and given back";
   EXPECT_EQ(close_stalled(0), 1);
 
   // Now a holder dies with the count taken. The wait runs out, the block still counts,

@@ -7,7 +7,6 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "dsp/fft.h"

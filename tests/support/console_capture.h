@@ -1,35 +1,47 @@
 // Captures what print_console and console_write send to the terminal, for tests.
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "platform/console_out.h"
 
+// The output goes to a temporary file, opened in binary mode so that the bytes arrive
+// exactly as written, and is read back through a second handle.
 class ConsoleCapture {
  public:
-  ConsoleCapture() : fd_(memfd_create("console", 0)), saved_(console_out.fd) { console_out.fd = fd_; }
+  ConsoleCapture() : path_(unique_path()), file_(std::fopen(path_.string().c_str(), "wb")),
+                     saved_(console_out.fd) {
+    console_out.fd = fileno(file_);
+  }
   ~ConsoleCapture() {
     console_out.fd = saved_;
-    close(fd_);
+    std::fclose(file_);
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
   }
   ConsoleCapture(const ConsoleCapture&) = delete;
   ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
   std::string text() const {
-    std::string all;
-    char buffer[4096];
-    off_t offset = 0;
-    ssize_t n;
-    while ((n = pread(fd_, buffer, sizeof buffer, offset)) > 0) {
-      all.append(buffer, static_cast<size_t>(n));
-      offset += n;
-    }
-    return all;
+    std::ifstream in(path_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
  private:
-  int fd_;
+  static std::filesystem::path unique_path() {
+    static std::atomic<int> count{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    return std::filesystem::temp_directory_path() /
+           ("rxiq-console-" + std::to_string(stamp) + "-" + std::to_string(count.fetch_add(1)));
+  }
+
+  std::filesystem::path path_;
+  std::FILE* file_;
   int saved_;
 };

@@ -1,0 +1,56 @@
+#include "platform/terminal.h"
+
+#include <atomic>
+#include <io.h>
+#include <windows.h>
+
+#include "platform/terminal_graphics.h"
+
+namespace {
+
+struct SavedConsole {
+  HANDLE input = INVALID_HANDLE_VALUE;
+  DWORD original = 0;
+  DWORD raw = 0;
+  std::atomic<bool> saved{false};  // set after original is stored
+};
+SavedConsole saved_console;
+
+LONG WINAPI restore_on_crash(EXCEPTION_POINTERS*) {
+  terminal_restore();
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+}  // namespace
+
+bool terminal_enter_raw(int fd) {
+  const HANDLE input = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  DWORD mode = 0;
+  if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) return false;
+  saved_console.input = input;
+  saved_console.original = mode;
+  // Keys one at a time without echo; window and mouse records arrive too (and are
+  // skipped by the key loop). Ctrl+C stays a control event.
+  saved_console.raw =
+      (mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT)) | ENABLE_WINDOW_INPUT |
+      ENABLE_MOUSE_INPUT;
+  saved_console.saved.store(true, std::memory_order_release);
+  return SetConsoleMode(input, saved_console.raw) != 0;
+}
+
+void terminal_restore() {
+  if (saved_console.saved.load(std::memory_order_acquire)) {
+    SetConsoleMode(saved_console.input, saved_console.original);
+  }
+}
+
+void terminal_reenter_raw() {
+  if (saved_console.saved.load(std::memory_order_acquire)) {
+    SetConsoleMode(saved_console.input, saved_console.raw);
+  }
+}
+
+void terminal_restore_on_fatal_signals() { SetUnhandledExceptionFilter(restore_on_crash); }
+
+// A Windows console answers no queries on its input; the picture will be drawn with GDI.
+void terminal_graphics_probe(int, int) {}
