@@ -66,14 +66,14 @@ namespace {
 // receiver.
 std::optional<std::string> answer(const Variant& variant, std::vector<const char*> args) {
   args.insert(args.begin(), variant.program_name);
-  char* text = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&text, &size);
+  // A temporary file rather than a memory stream, which the Windows C library lacks.
+  FILE* out = std::tmpfile();
   const bool answered =
       answer_help_or_version(variant, static_cast<int>(args.size()), const_cast<char**>(args.data()), out);
+  std::string printed;
+  std::rewind(out);
+  for (int c; (c = std::fgetc(out)) != EOF;) printed += static_cast<char>(c);
   std::fclose(out);
-  std::string printed(text, size);
-  std::free(text);
   if (!answered) {
     EXPECT_EQ(printed, "");
     return std::nullopt;
