@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
 #include <clocale>
 #include <ctime>
 #include <memory>
@@ -13,6 +15,7 @@
 #include "audio/audio_channel.h"
 #include "control/command_line.h"
 #include "control/key_commands.h"
+#include "control/loss_report.h"
 #include "core/print_console.h"
 #include "platform/audio_devices.h"
 #include "platform/control_events.h"
@@ -38,18 +41,61 @@ DspLinks dsp_links(Receiver& r) {
                   BlockSink{write_to_channel_0, &r.audio}};
 }
 
+// How often the key loop looks at the lost-audio counts (and rewrites the status file).
+constexpr int loss_check_ms = 1000;
+
+int64_t steady_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Replaces the status file in one step, so that a reader never sees half of it.
+void write_status_file(const char* path, const std::string& text) {
+  const std::string temporary = std::string(path) + ".tmp";
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  const bool whole = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ::close(fd);
+  if (whole) ::rename(temporary.c_str(), path);
+}
+
+// Looks at the counts once a second: prints the lost-audio line when it is due and
+// keeps the status file current.
+struct LossWatch {
+  LossReport report;
+  int64_t next_ms = 0;
+  const char* status_path = std::getenv("RXIQ_STATUS");
+
+  void check(Receiver& receiver) {
+    const int64_t now = steady_ms();
+    if (now < next_ms) return;
+    next_ms = now + loss_check_ms;
+    const AudioLosses audio = audio_losses(receiver.audio, 0);
+    const LossCounts counts{audio.dropped, receiver.dsp.overruns.load(std::memory_order_relaxed),
+                            audio.underruns};
+    if (loss_report_due(report, counts, now)) print_console("%s", loss_report_text(counts).c_str());
+    if (status_path && *status_path) {
+      write_status_file(status_path, loss_status_text(counts, audio.backlog, audio.start_dropped));
+    }
+  }
+};
+
 // Reads keys until Esc. End of input without Esc leaves the receiver running until a
 // close or shutdown event ends the process.
 void key_loop(Receiver& receiver, int fd) {
   KeyDecoder decoder;
+  LossWatch losses;
   std::vector<int> keys;
   uint8_t bytes[256];
   for (;;) {
+    losses.check(receiver);
     pollfd p{fd, POLLIN, 0};
-    int ready = ::poll(&p, 1, key_decoder_waiting(decoder) ? lone_escape_ms : -1);
+    int ready = ::poll(&p, 1, key_decoder_waiting(decoder) ? lone_escape_ms : loss_check_ms);
     if (ready < 0 && errno == EINTR) continue;
     keys.clear();
     if (ready == 0) {
+      if (!key_decoder_waiting(decoder)) continue;
       key_decoder_timeout(decoder, keys);
     } else {
       ssize_t n = ::read(fd, bytes, sizeof bytes);
@@ -59,7 +105,11 @@ void key_loop(Receiver& receiver, int fd) {
         for (int key : keys) {
           if (!key_command(receiver, key)) return;
         }
-        for (;;) ::pause();  // unattended: only a control event ends the process now
+        // Unattended: only a control event ends the process now.
+        for (;;) {
+          losses.check(receiver);
+          std::this_thread::sleep_for(std::chrono::milliseconds(loss_check_ms));
+        }
       }
       for (ssize_t i = 0; i < n; ++i) key_decoder_feed(decoder, bytes[i], keys);
     }
