@@ -66,17 +66,23 @@ int fail(const char* what, int error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed pipe must show up as EPIPE from write, not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
   for (int a = 1; a < argc; ++a) {
     if (std::strcmp(argv[a], "-h") == 0 || std::strcmp(argv[a], "--help") == 0) {
-      std::fputs(usage_text, stdout);
+      // The usage is output like any other: a write that fails is an error.
+      errno = 0;
+      if (std::fputs(usage_text, stdout) < 0 || std::fflush(stdout) != 0) {
+        const int error = errno != 0 ? errno : EIO;
+        if (error == EPIPE) return 0;
+        return fail("error writing standard output", error);
+      }
       return 0;
     }
     std::fprintf(stderr, "rxiq-dsp: unknown argument '%s'\n", argv[a]);
     std::fputs(usage_text, stderr);
     return 2;
   }
-  // A closed pipe must show up as EPIPE from write, not end the process.
-  std::signal(SIGPIPE, SIG_IGN);
 
   auto tool = std::make_unique<Tool>();
   fir_init_channel(tool->filter, rxiq12_variant);
