@@ -31,6 +31,28 @@ std::atomic<Receiver*> process_receiver{nullptr};
 
 constexpr auto display_stop_wait = std::chrono::milliseconds(1000);
 
+// Set while Ctrl+Z has taken the picture away, so that fg brings it back.
+std::atomic<bool> display_suspended{false};
+
+// Before the shell gets the terminal: the picture goes, and with it the scroll region.
+void take_picture_away() {
+  Receiver* receiver = process_receiver.load();
+  if (!receiver || receiver->state.display_run.load() != 1) return;
+  receiver->state.display_run.store(0);
+  display_wait_end(receiver->display);
+  display_suspended.store(true);
+}
+
+// After fg: the picture returns if it was there before the stop.
+void bring_picture_back() {
+  Receiver* receiver = process_receiver.load();
+  if (!receiver || !display_suspended.exchange(false)) return;
+  RxState& s = receiver->state;
+  if (s.running.load() == 0 || s.display_on.load() == 0) return;
+  s.display_run.store(1);
+  display_start(s, receiver->display);
+}
+
 // Finished PCM blocks go to audio channel 0; a refused block is dropped.
 int write_to_channel_0(void* slots, const void* data, int length) {
   return audio_write(*static_cast<AudioSlots*>(slots), 0, data, length);
@@ -187,6 +209,9 @@ int HandlerRoutine(int control_type) {
       control_type == ctrl_shutdown_event) {
     if (receiver) {
       receiver_stop(*receiver);
+      // As after Esc: the picture is gone, and the display thread ended and joined,
+      // before the terminal is handed back and the process ends.
+      display_close(receiver->display);
       audio_close(receiver->audio, 0);
     }
     print_console("%s", handler_end_text);
@@ -209,6 +234,7 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
 
   parse_command_line(receiver->state, argc, argv);
   control_events_install(HandlerRoutine);
+  control_events_set_job_hooks(take_picture_away, bring_picture_back);
   print_console("%s", loop_start_text);
   print_start_time();
   audio_system_start();
@@ -222,7 +248,7 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   receiver_stop(*receiver);
   // The picture must be gone before the terminal is handed back; only the main thread
   // joins the display thread.
-  display_wait_end(receiver->display);
+  display_close(receiver->display);
   print_console("%s", loop_end_text);
   audio_close(receiver->audio, 0);
   control_events_remove();
