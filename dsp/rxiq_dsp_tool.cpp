@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "core/rx_state.h"
+#include "dsp/byte_feed.h"
 #include "dsp/dsp_thread.h"
 #include "dsp/fir_filter.h"
 #include "dsp/fft_snapshot.h"
@@ -55,7 +56,7 @@ struct Tool {
   FirFilter filter{};
   DspState dsp;
   SpectrumBuffer spectrum;
-  uint8_t input[65536 + 1];
+  uint8_t input[65536];
 };
 
 int fail(const char* what, int error) {
@@ -90,21 +91,17 @@ int main(int argc, char** argv) {
   Output output{&tool->state};
   const DspChain chain{tool->state, tool->filter, tool->dsp, tool->spectrum, BlockSink{write_block, &output}};
 
-  // A read may end mid-pair; the odd byte waits at the front for its partner.
-  size_t held = 0;
+  // A read may end mid-pair; the feed keeps the odd byte for its partner.
+  ByteFeed feed;
   for (;;) {
-    const ssize_t n = ::read(STDIN_FILENO, tool->input + held, sizeof tool->input - 1 - held);
+    const ssize_t n = ::read(STDIN_FILENO, tool->input, sizeof tool->input);
     if (n < 0) {
       if (errno == EINTR) continue;
       return fail("error reading standard input", errno);
     }
     if (n == 0) break;
-    const size_t have = held + static_cast<size_t>(n);
-    const size_t even = have & ~static_cast<size_t>(1);
-    dsp_process_bytes(chain, tool->input, static_cast<int32_t>(even));
+    dsp_feed_bytes(chain, feed, tool->input, static_cast<size_t>(n));
     if (output.error != 0) break;
-    held = have - even;
-    if (held != 0) tool->input[0] = tool->input[even];
   }
   if (output.error == EPIPE) return 0;
   if (output.error != 0) return fail("error writing standard output", output.error);
