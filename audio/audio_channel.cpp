@@ -125,7 +125,10 @@ int audio_write(AudioSlots& slots, int slot, const void* data, int length) {
   AudioChannel* channel = entry.channel.load();
   if (channel->hold.load(std::memory_order_relaxed) == 1) return 0;
   if (channel->playback_state.load() == 0) return 0;
-  if (channel->queued.load() >= audio_max_queued) return 0;
+  if (channel->queued.load() >= audio_max_queued) {
+    channel->dropped.fetch_add(1, std::memory_order_relaxed);  // too late for a full ring
+    return 0;
+  }
   // Only whole-block or shorter copies fit a ring block.
   if (!data || length <= 0 || length > audio_block_bytes) return 0;
 
@@ -140,4 +143,18 @@ int audio_write(AudioSlots& slots, int slot, const void* data, int length) {
   // never loses a block to the worker's clamp at zero.
   channel->write_index.store(audio_next_block(w), std::memory_order_release);
   return length;
+}
+
+AudioLosses audio_losses(AudioSlots& slots, int slot) {
+  AudioLosses losses;
+  if (!valid_slot(slot)) return losses;
+  AudioSlot& entry = slots.slots[slot];
+  SlotUse use(slots, entry);
+  if (entry.in_use.load() != 1) return losses;
+  const AudioChannel* channel = entry.channel.load();
+  losses.dropped = channel->dropped.load(std::memory_order_relaxed);
+  losses.start_dropped = channel->start_dropped.load(std::memory_order_relaxed);
+  losses.underruns = channel->underruns.load(std::memory_order_relaxed);
+  losses.backlog = channel->backlog.load(std::memory_order_relaxed);
+  return losses;
 }

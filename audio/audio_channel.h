@@ -21,6 +21,16 @@ inline constexpr int audio_ring_blocks = 200;
 // At most this many blocks wait in a playback ring, so the writer never laps the reader.
 inline constexpr int audio_max_queued = audio_ring_blocks - 1;
 
+// Bounds on the playback backlog (blocks waiting in the ring when the worker takes the
+// next one). Sound starts, and starts again after the ring ran dry, once more than
+// `prebuffer` (1) blocks wait: the low mark is 2. A stall of the worker or of the
+// sound card, or a producer whose clock runs fast, would otherwise keep every block it
+// gained as lasting latency: once more than the high mark wait, the oldest are dropped
+// down to the target. Between the marks the ordinary jitter of the producer (blocks come
+// in small bursts as the DSP thread catches up with the tuner) never drops a block.
+inline constexpr int audio_backlog_high = 6;
+inline constexpr int audio_backlog_target = 3;
+
 // Waits of the workers and of the channel operations.
 inline constexpr int audio_device_wait_ms = 2000;     // for a device buffer to come back
 inline constexpr int audio_semaphore_wait_ms = 1000;  // for the channel's semaphore
@@ -44,10 +54,23 @@ struct AudioChannel {
   std::atomic<int32_t> capture_state{0};   // -1 starting, 1 running, 0 not running
   std::atomic<int32_t> playback_state{0};  // the same, for a playback worker
   int32_t prebuffer = 0;  // playback plays silence while queued is at most this
+  // More blocks waiting than backlog_high are dropped down to backlog_target (set by
+  // audio_open to the marks above).
+  std::atomic<int32_t> backlog_high{audio_backlog_high};
+  std::atomic<int32_t> backlog_target{audio_backlog_target};
   int32_t channels = 0;   // samples per frame
   std::atomic<uint8_t> run{0};  // cleared by audio_close to stop the worker
   int32_t slot = 0;
   AudioSlots* owner = nullptr;  // the table the channel belongs to
+  // What the playback side lost, for the receiver's report; counts since open, each
+  // written by one thread and read by any.
+  std::atomic<uint64_t> dropped{0};    // blocks dropped for waiting too long, or refused by a full ring
+  std::atomic<uint64_t> underruns{0};  // times the ring ran dry after sound had started
+  // Blocks dropped before any sound had played: what the producer made while the device
+  // was still starting (PulseAudio takes about 1.7 s to ask for its first buffer). Not a
+  // loss anyone could hear, so kept apart from `dropped`.
+  std::atomic<uint64_t> start_dropped{0};
+  std::atomic<int32_t> backlog{0};     // blocks waiting at the worker's latest pass
   uint8_t blocks[audio_ring_blocks][audio_block_bytes] = {};
 };
 
@@ -107,3 +130,17 @@ int capture_worker(AudioChannel* channel);
 
 // Ring indices advance one block at a time and wrap from 199 to 0.
 inline int32_t audio_next_block(int32_t index) { return index >= audio_ring_blocks - 1 ? 0 : index + 1; }
+
+// Blocks between the reader at `read` and the writer at `write`.
+inline int32_t audio_waiting(int32_t read, int32_t write) {
+  return write >= read ? write - read : write + audio_ring_blocks - read;
+}
+
+// The lost-audio counts of an open slot; all zero for a slot that is not open.
+struct AudioLosses {
+  uint64_t dropped = 0;
+  uint64_t start_dropped = 0;
+  uint64_t underruns = 0;
+  int32_t backlog = 0;
+};
+AudioLosses audio_losses(AudioSlots& slots, int slot);

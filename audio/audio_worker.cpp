@@ -49,12 +49,33 @@ void end_worker(AudioChannel* c, std::unique_ptr<WaveDevice> device,
   audio_set_state(*c->owner, state, 0);
 }
 
-// One less block waiting; never below zero.
-void count_drained(AudioChannel* c) {
+// `count` fewer blocks waiting; never below zero.
+void count_drained(AudioChannel* c, int32_t count = 1) {
   QueuedLock lock(c->semaphore.load(), c->owner->semaphore_wait_ms);
   int32_t q = c->queued.load();
-  while (!c->queued.compare_exchange_weak(q, q > 0 ? q - 1 : 0)) {
+  while (!c->queued.compare_exchange_weak(q, q > count ? q - count : 0)) {
   }
+}
+
+// Drops the oldest waiting blocks down to the target once more than the high mark
+// wait, so that latency gained in a stall or by a fast producer does not last. Returns
+// the read index after the drop; records the backlog. `sounded`: sound has played
+// before, so the dropped blocks are a loss rather than the start-up backlog.
+int32_t bound_backlog(AudioChannel* c, int32_t r, bool sounded) {
+  const int32_t waiting = audio_waiting(r, c->write_index.load(std::memory_order_acquire));
+  if (waiting <= c->backlog_high.load(std::memory_order_relaxed)) {
+    c->backlog.store(waiting, std::memory_order_relaxed);
+    return r;
+  }
+  const int32_t target = c->backlog_target.load(std::memory_order_relaxed);
+  const int32_t drop = waiting - target;
+  r = (r + drop) % audio_ring_blocks;
+  c->read_index.store(r, std::memory_order_release);
+  count_drained(c, drop);
+  (sounded ? c->dropped : c->start_dropped)
+      .fetch_add(static_cast<uint64_t>(drop), std::memory_order_relaxed);
+  c->backlog.store(target, std::memory_order_relaxed);
+  return r;
 }
 
 }  // namespace
@@ -73,6 +94,8 @@ int playback_worker(AudioChannel* c) {
 
   int current = 0;
   bool playing = false;
+  bool sounded = false;  // sound has started at least once
+  bool dry = false;      // the current gap in the sound is already counted
   if (c->run.load() == 1) {
     for (;;) {
       // A wait that runs out counts as a returned buffer, so a device that stops
@@ -86,11 +109,20 @@ int playback_worker(AudioChannel* c) {
           playing = true;
         } else {
           std::memset(data, 0, audio_block_bytes);
+          if (sounded && !dry) {
+            c->underruns.fetch_add(1, std::memory_order_relaxed);
+            dry = true;
+          }
+          c->backlog.store(audio_waiting(c->read_index.load(std::memory_order_relaxed),
+                                         c->write_index.load(std::memory_order_acquire)),
+                           std::memory_order_relaxed);
         }
       }
       if (playing) {
-        int32_t r = c->read_index.load(std::memory_order_relaxed);
+        int32_t r = bound_backlog(c, c->read_index.load(std::memory_order_relaxed), sounded);
         if (r != c->write_index.load(std::memory_order_acquire)) {
+          sounded = true;
+          dry = false;
           std::memcpy(data, c->blocks[r], audio_block_bytes);
           r = audio_next_block(r);
           c->read_index.store(r, std::memory_order_release);
@@ -98,8 +130,11 @@ int playback_worker(AudioChannel* c) {
           if (c->queued.load() == 0 && r == c->write_index.load(std::memory_order_acquire)) {
             playing = false;
           }
+        } else if (!dry) {
+          // With the ring empty the buffer keeps what it held and plays it again.
+          c->underruns.fetch_add(1, std::memory_order_relaxed);
+          dry = true;
         }
-        // With the ring empty the buffer keeps what it held and plays it again.
       }
       device->queue(data, audio_block_bytes);
       current ^= 1;

@@ -1,15 +1,19 @@
 #include "control/receiver.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <clocale>
 #include <ctime>
 #include <memory>
+#include <string>
 #include <thread>
 #include <unistd.h>
 
 #include "audio/audio_channel.h"
 #include "control/command_line.h"
 #include "control/key_commands.h"
+#include "control/loss_report.h"
 #include "core/print_console.h"
 #include "platform/audio_devices.h"
 #include "platform/control_events.h"
@@ -25,6 +29,28 @@ std::atomic<Receiver*> process_receiver{nullptr};
 
 constexpr auto display_stop_wait = std::chrono::milliseconds(1000);
 
+// Set while Ctrl+Z has taken the picture away, so that fg brings it back.
+std::atomic<bool> display_suspended{false};
+
+// Before the shell gets the terminal: the picture goes, and with it the scroll region.
+void take_picture_away() {
+  Receiver* receiver = process_receiver.load();
+  if (!receiver || receiver->state.display_run.load() != 1) return;
+  receiver->state.display_run.store(0);
+  display_wait_end(receiver->display);
+  display_suspended.store(true);
+}
+
+// After fg: the picture returns if it was there before the stop.
+void bring_picture_back() {
+  Receiver* receiver = process_receiver.load();
+  if (!receiver || !display_suspended.exchange(false)) return;
+  RxState& s = receiver->state;
+  if (s.running.load() == 0 || s.display_on.load() == 0) return;
+  s.display_run.store(1);
+  display_start(s, receiver->display);
+}
+
 // Finished PCM blocks go to audio channel 0; a refused block is dropped. The audio ring
 // holds whole blocks, so the two sizes are one.
 static_assert(block_bytes == audio_block_bytes, "a PCM block from the DSP thread fills one audio block");
@@ -39,6 +65,47 @@ DspLinks dsp_links(Receiver& r) {
 
 bool on_key(void* receiver, int virtual_key) {
   return key_command(*static_cast<Receiver*>(receiver), virtual_key);
+}
+
+int64_t steady_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Replaces the status file in one step, so that a reader never sees half of it.
+void write_status_file(const char* path, const std::string& text) {
+  const std::string temporary = std::string(path) + ".tmp";
+  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  if (!file) return;
+  const bool whole = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (std::fclose(file) == 0 && whole) std::rename(temporary.c_str(), path);
+}
+
+// Looks at the counts once a second: prints the lost-audio line when it is due and
+// keeps the status file current.
+struct LossWatch {
+  LossReport report;
+  int64_t next_ms = 0;
+  const char* status_path = std::getenv("RXIQ_STATUS");
+
+  void check(Receiver& receiver) {
+    const int64_t now = steady_ms();
+    if (now < next_ms) return;
+    next_ms = now + key_idle_ms;
+    const AudioLosses audio = audio_losses(receiver.audio, 0);
+    const LossCounts counts{audio.dropped, receiver.dsp.overruns.load(std::memory_order_relaxed),
+                            audio.underruns};
+    if (loss_report_due(report, counts, now)) print_console("%s", loss_report_text(counts).c_str());
+    if (status_path && *status_path) {
+      write_status_file(status_path, loss_status_text(counts, audio.backlog, audio.start_dropped));
+    }
+  }
+};
+
+void on_idle(void* receiver) {
+  static LossWatch losses;
+  losses.check(*static_cast<Receiver*>(receiver));
 }
 
 }  // namespace
@@ -109,6 +176,9 @@ int HandlerRoutine(int control_type) {
       control_type == ctrl_shutdown_event) {
     if (receiver) {
       receiver_stop(*receiver);
+      // As after Esc: the picture is gone, and the display thread ended and joined,
+      // before the terminal is handed back and the process ends.
+      display_close(receiver->display);
       audio_close(receiver->audio, 0);
     }
     print_console("%s", handler_end_text);
@@ -131,6 +201,7 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
 
   parse_command_line(receiver->state, argc, argv);
   control_events_install(HandlerRoutine);
+  control_events_set_job_hooks(take_picture_away, bring_picture_back);
   print_console("%s", loop_start_text);
   print_start_time();
   audio_system_start();
@@ -139,12 +210,12 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   receiver_start_tuner(*receiver);
   if (terminal_enter_raw(STDIN_FILENO)) terminal_graphics_probe(STDIN_FILENO, STDOUT_FILENO);
 
-  key_input_loop(STDIN_FILENO, on_key, receiver);
+  key_input_loop(STDIN_FILENO, on_key, on_idle, receiver);
 
   receiver_stop(*receiver);
   // The picture must be gone before the terminal is handed back; only the main thread
   // joins the display thread.
-  display_wait_end(receiver->display);
+  display_close(receiver->display);
   print_console("%s", loop_end_text);
   audio_close(receiver->audio, 0);
   control_events_remove();

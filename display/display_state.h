@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -57,9 +58,12 @@ struct DisplayState {
   bool presenting = false;  // frames go to presenter
   TerminalPresenter presenter;
 
-  // Main thread only: the latest display thread, and the start count that tells an
-  // older thread to end even if display_run was set again before it looked.
+  // The latest display thread, and the start count that tells an older thread to end
+  // even if display_run was set again before it looked. Started by the main thread on
+  // V; joined by the main thread or by the shutdown on a close event, hence the lock.
+  std::mutex thread_lock;
   std::thread thread;
+  bool closed = false;  // shut down: no display starts any more
   std::atomic<uint32_t> generation{0};
 };
 

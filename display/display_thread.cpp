@@ -77,6 +77,7 @@ int display_print_plain(const char* format, ...) {
 
 DisplayState::~DisplayState() {
   generation.fetch_add(1, std::memory_order_acq_rel);
+  std::lock_guard<std::mutex> lock(thread_lock);
   if (thread.joinable()) thread.join();
 }
 
@@ -95,6 +96,8 @@ void display_make_surfaces(DisplayState& d) {
 }
 
 void display_start(RxState& state, DisplayState& display) {
+  std::lock_guard<std::mutex> lock(display.thread_lock);
+  if (display.closed) return;
   const uint32_t generation = display.generation.fetch_add(1, std::memory_order_acq_rel) + 1u;
   if (display.thread.joinable()) display.thread.join();
   display.thread = std::thread(
@@ -102,6 +105,13 @@ void display_start(RxState& state, DisplayState& display) {
 }
 
 void display_wait_end(DisplayState& display) {
+  std::lock_guard<std::mutex> lock(display.thread_lock);
+  if (display.thread.joinable()) display.thread.join();
+}
+
+void display_close(DisplayState& display) {
+  std::lock_guard<std::mutex> lock(display.thread_lock);
+  display.closed = true;
   if (display.thread.joinable()) display.thread.join();
 }
 

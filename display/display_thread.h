@@ -37,6 +37,10 @@ void display_start(RxState& state, DisplayState& display);
 // Waits for the latest display thread to end (after display_run was cleared).
 void display_wait_end(DisplayState& display);
 
+// Shutdown: waits for the latest display thread to end (after display_run was cleared)
+// and refuses every later start, so that no display thread outlives the receiver.
+void display_close(DisplayState& display);
+
 // The thread body. generation is the start count it was started under; it runs while
 // display_run is set and no later start has happened.
 int display_thread(RxState& state, DisplayState& display, uint32_t generation);

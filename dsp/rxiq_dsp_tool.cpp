@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "core/rx_state.h"
+#include "dsp/byte_feed.h"
 #include "dsp/dsp_thread.h"
 #include "dsp/fir_filter.h"
 #include "dsp/fft_snapshot.h"
@@ -69,9 +70,17 @@ int fail(const char* what, int error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed pipe must show up as a failed write, not end the process.
+  byte_streams_open();
   for (int a = 1; a < argc; ++a) {
     if (std::strcmp(argv[a], "-h") == 0 || std::strcmp(argv[a], "--help") == 0) {
-      std::fputs(usage_text, stdout);
+      // The usage is output like any other: a write that fails is an error.
+      errno = 0;
+      if (std::fputs(usage_text, stdout) < 0 || std::fflush(stdout) != 0) {
+        const int error = errno != 0 ? errno : EIO;
+        if (write_found_pipe_closed(error)) return 0;
+        return fail("error writing standard output", error);
+      }
       return 0;
     }
     if (std::strcmp(argv[a], "--version") == 0) {
@@ -82,30 +91,23 @@ int main(int argc, char** argv) {
     std::fputs(usage_text, stderr);
     return 2;
   }
-  // A closed pipe must show up as a failed write, not end the process.
-  byte_streams_open();
-
   auto tool = std::make_unique<Tool>();
   fir_init_channel(tool->filter, rxiq12_variant);
   dsp_build_table(tool->dsp);
   Output output{&tool->state};
   const DspChain chain{tool->state, tool->filter, tool->dsp, tool->spectrum, BlockSink{write_block, &output}};
 
-  // A read may end mid-pair; the odd byte waits at the front for its partner.
-  size_t held = 0;
+  // A read may end mid-pair; the feed keeps the odd byte for its partner.
+  ByteFeed feed;
   for (;;) {
-    const ssize_t n = ::read(STDIN_FILENO, tool->input + held, sizeof tool->input - 1 - held);
+    const ssize_t n = ::read(STDIN_FILENO, tool->input, sizeof tool->input);
     if (n < 0) {
       if (errno == EINTR) continue;
       return fail("error reading standard input", errno);
     }
     if (n == 0) break;
-    const size_t have = held + static_cast<size_t>(n);
-    const size_t even = have & ~static_cast<size_t>(1);
-    dsp_process_bytes(chain, tool->input, static_cast<int32_t>(even));
+    dsp_feed_bytes(chain, feed, tool->input, static_cast<size_t>(n));
     if (output.error != 0) break;
-    held = have - even;
-    if (held != 0) tool->input[0] = tool->input[even];
   }
   if (output.reader_gone) return 0;
   if (output.error != 0) return fail("error writing standard output", output.error);

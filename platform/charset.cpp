@@ -5,12 +5,12 @@
 #include <iconv.h>
 #include <langinfo.h>
 
-std::string terminal_charset() {
-  const char* codeset = nl_langinfo(CODESET);
-  return codeset && *codeset ? codeset : "ANSI_X3.4-1968";
-}
-
 namespace {
+
+bool is_ascii_name(const std::string& charset) {
+  return charset.empty() || charset == "ANSI_X3.4-1968" || charset == "ASCII" ||
+         charset == "US-ASCII" || charset == "646";
+}
 
 bool is_utf8_name(const std::string& charset) {
   std::string upper;
@@ -42,6 +42,13 @@ std::string cut_utf8(const std::string& text, size_t limit) {
 }
 
 }  // namespace
+
+std::string charset_for_codeset(const char* codeset) {
+  const std::string name = codeset ? codeset : "";
+  return is_ascii_name(name) ? "UTF-8" : name;
+}
+
+std::string terminal_charset() { return charset_for_codeset(nl_langinfo(CODESET)); }
 
 std::string convert_from_utf8(const std::string& text, const std::string& charset,
                               size_t capacity) {

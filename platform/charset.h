@@ -4,8 +4,13 @@
 #include <cstddef>
 #include <string>
 
-// The character set of the current locale (LC_CTYPE), as iconv names it.
+// The character set messages are written in: that of the current locale (LC_CTYPE), as
+// iconv names it, except that a plain ASCII locale (C, POSIX, or none set) gets UTF-8,
+// the way other modern programs treat it, so that the Russian messages stay readable.
 std::string terminal_charset();
+
+// The same choice for a given nl_langinfo(CODESET) answer (null counts as none).
+std::string charset_for_codeset(const char* codeset);
 
 // Converts UTF-8 text to charset. Characters the target set lacks become '?', and
 // malformed input bytes too; the rest of the text always follows. The result is cut

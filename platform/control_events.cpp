@@ -11,12 +11,40 @@ namespace {
 
 std::atomic<ControlHandler> installed_handler{nullptr};
 std::atomic<bool> waiter_started{false};
+std::atomic<JobControlHook> hook_before_stop{nullptr};
+std::atomic<JobControlHook> hook_after_continue{nullptr};
 
+// SIGCONT is among them so that the waiting thread learns when the process has been
+// continued; blocking it does not keep the process from continuing.
 sigset_t control_signals() {
   sigset_t set;
   sigemptyset(&set);
-  for (int s : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTSTP}) sigaddset(&set, s);
+  for (int s : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTSTP, SIGCONT}) sigaddset(&set, s);
   return set;
+}
+
+void run_hook(const std::atomic<JobControlHook>& hook) {
+  if (JobControlHook h = hook.load()) h();
+}
+
+// Ctrl+Z: the shell gets a normal terminal while the receiver is stopped. Raw mode
+// comes back only after the continue has been seen, never before the stop has taken
+// hold (the shell sets its own modes in between).
+void stop_and_continue() {
+  run_hook(hook_before_stop);
+  terminal_restore();
+  sigset_t cont;
+  sigemptyset(&cont);
+  sigaddset(&cont, SIGCONT);
+  const timespec now{0, 0};
+  while (sigtimedwait(&cont, nullptr, &now) == SIGCONT) {
+  }  // a continue from before this stop says nothing about it
+  ::kill(::getpid(), SIGSTOP);
+  int signal_number = 0;
+  while (sigwait(&cont, &signal_number) != 0) {
+  }
+  terminal_reenter_raw();
+  run_hook(hook_after_continue);
 }
 
 void end_by_default(int signal_number) {
@@ -35,9 +63,12 @@ void wait_for_signals() {
     int signal_number = 0;
     if (sigwait(&set, &signal_number) != 0) continue;
     if (signal_number == SIGTSTP) {
-      // Ctrl+Z: give the shell a normal terminal while stopped, raw again after.
-      terminal_restore();
-      ::kill(::getpid(), SIGSTOP);
+      stop_and_continue();
+      continue;
+    }
+    if (signal_number == SIGCONT) {
+      // Continued after a stop that was not ours (kill -STOP, or a read from the
+      // background): whoever had the terminal may have changed its mode.
       terminal_reenter_raw();
       continue;
     }
@@ -76,3 +107,8 @@ void control_events_install(ControlHandler handler) {
 }
 
 void control_events_remove() { installed_handler.store(nullptr); }
+
+void control_events_set_job_hooks(JobControlHook before_stop, JobControlHook after_continue) {
+  hook_before_stop.store(before_stop);
+  hook_after_continue.store(after_continue);
+}

@@ -30,3 +30,10 @@ void control_events_install(ControlHandler handler);
 
 // Removes the handler: from now on a control signal ends the process as by default.
 void control_events_remove();
+
+// Job control (Ctrl+Z, then fg). before_stop runs on the signal thread before the
+// terminal is handed to the shell (the receiver takes its picture away there);
+// after_continue runs once the process has been continued and the terminal is raw
+// again (the picture comes back). Either may be null.
+using JobControlHook = void (*)();
+void control_events_set_job_hooks(JobControlHook before_stop, JobControlHook after_continue);

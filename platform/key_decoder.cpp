@@ -43,6 +43,7 @@ void finish_csi(KeyDecoder& d, uint8_t final_byte, std::vector<int>& keys) {
   } else if (final_byte == '~') {
     if (params == "200") {  // bracketed paste: pasted text is not keystrokes
       d.state = KeyDecoder::State::paste;
+      d.paste_bytes = 0;
       return;
     }
     key = tilde_key(params);
@@ -54,18 +55,26 @@ void finish_csi(KeyDecoder& d, uint8_t final_byte, std::vector<int>& keys) {
 }  // namespace
 
 bool key_decoder_waiting(const KeyDecoder& decoder) {
-  return decoder.state == KeyDecoder::State::escape;
+  return decoder.state != KeyDecoder::State::ground;
 }
 
 void key_decoder_timeout(KeyDecoder& decoder, std::vector<int>& keys) {
-  if (decoder.state == KeyDecoder::State::escape) {
-    decoder.state = KeyDecoder::State::ground;
-    keys.push_back(vk_escape);
-  }
+  if (decoder.state == KeyDecoder::State::escape) keys.push_back(vk_escape);
+  decoder.state = KeyDecoder::State::ground;
+  decoder.params.clear();
+  decoder.paste_bytes = 0;
 }
 
 void key_decoder_feed(KeyDecoder& d, uint8_t byte, std::vector<int>& keys) {
   using State = KeyDecoder::State;
+  if (d.state == State::paste || d.state == State::paste_escape || d.state == State::paste_csi) {
+    if (++d.paste_bytes > max_paste_bytes) {
+      // Too long for a paste: more likely a lost end marker. Start afresh with this byte.
+      d.state = State::ground;
+      d.params.clear();
+      d.paste_bytes = 0;
+    }
+  }
   switch (d.state) {
     case State::ground:
       if (byte == 0x1B) {
@@ -101,6 +110,10 @@ void key_decoder_feed(KeyDecoder& d, uint8_t byte, std::vector<int>& keys) {
       }
       return;
     case State::ss3:
+      if (byte == 0x1B) {  // a new escape, not the final byte: Esc must never be lost
+        d.state = State::escape;
+        return;
+      }
       d.state = State::ground;
       if (int key = cursor_key(byte)) keys.push_back(key);
       return;

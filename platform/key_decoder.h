@@ -18,19 +18,28 @@ enum VirtualKey : int {
 };
 
 // How long a lone ESC byte waits for a following byte before it counts as the Esc key.
+// A sequence, terminal string or paste that sees no byte for this long is abandoned, so
+// that a string introducer typed as Alt+key (or a paste start without its end) never
+// swallows the keys that follow.
 inline constexpr int lone_escape_ms = 50;
+
+// A paste longer than this is abandoned and its bytes decode as keys again.
+inline constexpr int max_paste_bytes = 64 * 1024;
 
 struct KeyDecoder {
   enum class State { ground, escape, csi, ss3, string, string_escape, paste, paste_escape, paste_csi };
   State state = State::ground;
   std::vector<uint8_t> params;  // parameter bytes of the CSI sequence being read
+  int paste_bytes = 0;          // bytes of the paste so far
 };
 
 // Feeds one byte; appends the codes of completed keys to keys.
 void key_decoder_feed(KeyDecoder& decoder, uint8_t byte, std::vector<int>& keys);
 
-// True while a lone ESC is waiting to be told apart from the start of a sequence.
+// True while the decoder is inside a sequence, string or paste: a lone ESC waiting to be
+// told apart from the start of a sequence among them.
 bool key_decoder_waiting(const KeyDecoder& decoder);
 
-// Called when lone_escape_ms passed without a byte: a waiting ESC becomes the Esc key.
+// Called when lone_escape_ms passed without a byte: a waiting ESC becomes the Esc key,
+// anything else unfinished is dropped, and decoding starts afresh.
 void key_decoder_timeout(KeyDecoder& decoder, std::vector<int>& keys);

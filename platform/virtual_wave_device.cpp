@@ -105,7 +105,11 @@ bool VirtualWaveBackend::finish_buffer(int device) {
   std::vector<uint8_t> b = std::move(r.queued.front());
   r.queued.pop_front();
   if (r.direction == WaveDirection::playback) {
-    r.played.insert(r.played.end(), b.begin(), b.end());
+    if (on_played) {
+      on_played(device, b);
+    } else {
+      r.played.insert(r.played.end(), b.begin(), b.end());
+    }
   } else {
     for (auto& byte : b) {
       if (feed_.empty()) break;

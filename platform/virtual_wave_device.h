@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -59,6 +60,11 @@ class VirtualWaveBackend final : public WaveBackend {
   bool settle(int limit_ms = 10000);
   // finish_buffer then settle.
   bool step(int device = 0);
+
+  // When set, playback devices hand each finished buffer here instead of keeping it in
+  // `played`, so that a test can play for simulated hours without holding every byte.
+  // Called with the back end's lock held: it must not call back into the back end.
+  std::function<void(int device, const std::vector<uint8_t>& buffer)> on_played;
 
   int opened() const;
   int64_t now_us() const;

@@ -19,16 +19,22 @@ int console_key_code(const ConsoleKeyRecord& record) {
 
 namespace {
 
-[[noreturn]] void wait_for_the_end() {
+[[noreturn]] void wait_for_the_end(KeyIdle idle, void* context) {
   // Unattended: only a close or shutdown event ends the process now.
-  for (;;) Sleep(INFINITE);
+  for (;;) {
+    idle(context);
+    Sleep(key_idle_ms);
+  }
 }
 
-void read_console(HANDLE input, KeyHandler handler, void* context) {
+void read_console(HANDLE input, KeyHandler handler, KeyIdle idle, void* context) {
   for (;;) {
+    idle(context);
+    // The console handle is signalled while input records wait.
+    if (WaitForSingleObject(input, key_idle_ms) == WAIT_TIMEOUT) continue;
     INPUT_RECORD record{};
     DWORD read = 0;
-    if (!ReadConsoleInputW(input, &record, 1, &read)) wait_for_the_end();
+    if (!ReadConsoleInputW(input, &record, 1, &read)) wait_for_the_end(idle, context);
     if (read == 0) continue;
     ConsoleKeyRecord key;
     key.event_type = record.EventType;
@@ -56,11 +62,12 @@ bool byte_arrives_within(HANDLE input, int ms) {
 }
 
 // A pipe or file on standard input: the same terminal byte sequences as on Linux.
-void read_bytes(int fd, HANDLE input, KeyHandler handler, void* context) {
+void read_bytes(int fd, HANDLE input, KeyHandler handler, KeyIdle idle, void* context) {
   KeyDecoder decoder;
   std::vector<int> keys;
   uint8_t bytes[256];
   for (;;) {
+    idle(context);
     keys.clear();
     if (key_decoder_waiting(decoder) && !byte_arrives_within(input, lone_escape_ms)) {
       key_decoder_timeout(decoder, keys);
@@ -71,7 +78,7 @@ void read_bytes(int fd, HANDLE input, KeyHandler handler, void* context) {
         for (int key : keys) {
           if (!handler(context, key)) return;
         }
-        wait_for_the_end();
+        wait_for_the_end(idle, context);
       }
       for (int i = 0; i < n; ++i) key_decoder_feed(decoder, bytes[i], keys);
     }
@@ -83,14 +90,14 @@ void read_bytes(int fd, HANDLE input, KeyHandler handler, void* context) {
 
 }  // namespace
 
-void key_input_loop(int fd, KeyHandler handler, void* context) {
+void key_input_loop(int fd, KeyHandler handler, KeyIdle idle, void* context) {
   const HANDLE input = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   DWORD mode = 0;
   if (input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode)) {
-    read_console(input, handler, context);
+    read_console(input, handler, idle, context);
   } else {
     // Key bytes, not text: no end at 0x1A, no CR-LF folding.
     _setmode(fd, _O_BINARY);
-    read_bytes(fd, input, handler, context);
+    read_bytes(fd, input, handler, idle, context);
   }
 }

@@ -135,3 +135,106 @@ TEST(Receiver, HelpAndVersionEndAtOnceWithoutStartingAnything) {
     EXPECT_TRUE(rx.mode_restored());
   }
 }
+
+TEST(Receiver, RussianMessagesReadInUtf8WithoutALocale) {
+  // LANG unset and the C locale, as in many containers and services.
+  PtyProcess rx(program, {}, {"LANG=", "LC_ALL=C", "LC_CTYPE=C"}, true);
+  ASSERT_TRUE(rx.started());
+  rx.send("\x1b");
+  rx.close_input();
+  const int status = rx.wait_exit(20s);
+  ASSERT_TRUE(WIFEXITED(status)) << rx.output();
+  EXPECT_EQ(rx.output().rfind("Начало цикла\n", 0), 0u) << rx.output();
+  EXPECT_NE(rx.output().find("Окончание цикла\n"), std::string::npos);
+}
+
+namespace {
+
+// Waits until the terminal is raw again, reading output meanwhile.
+bool wait_raw(PtyProcess& rx) {
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!rx.mode_is_raw() && std::chrono::steady_clock::now() < deadline) rx.wait_for("\x01", 10ms);
+  return rx.mode_is_raw();
+}
+
+}  // namespace
+
+TEST(Receiver, CtrlZGivesTheShellANormalTerminalAndFgMakesItRawAgain) {
+  PtyProcess rx(program, {}, environment);
+  ASSERT_TRUE(rx.started());
+  ASSERT_TRUE(wait_for_key_loop(rx)) << rx.output();
+  for (int attempt = 1; attempt <= 5; ++attempt) {
+    kill(rx.pid(), SIGTSTP);
+    ASSERT_TRUE(rx.wait_stopped(10s)) << "attempt " << attempt;
+    EXPECT_TRUE(rx.mode_restored()) << "attempt " << attempt;
+    rx.reset_mode();  // what the shell does while the job is stopped
+    kill(rx.pid(), SIGCONT);
+    ASSERT_TRUE(wait_raw(rx)) << "attempt " << attempt;
+    rx.send("t");
+    const std::string top = "Top " + std::to_string(attempt % 2);
+    ASSERT_TRUE(rx.wait_for(top + "      \n", 10s)) << "attempt " << attempt << rx.output();
+  }
+  rx.send("\x1b");
+  const int status = rx.wait_exit(10s);
+  ASSERT_TRUE(WIFEXITED(status)) << rx.output();
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(rx.mode_restored());
+}
+
+TEST(Receiver, CtrlZTakesThePictureAwayAndFgBringsItBack) {
+  std::vector<std::string> env = environment;
+  env.push_back("RXIQ_DONGLE=sim");
+  env.push_back("RXIQ_DISPLAY=blocks");
+  PtyProcess rx(program, {}, env);
+  ASSERT_TRUE(rx.started());
+  ASSERT_TRUE(wait_for_key_loop(rx)) << rx.output();
+  const std::string half_block = "\xe2\x96\x80";
+  const std::string whole_screen_scrolls = "\x1b[r";
+  rx.send("v");
+  ASSERT_TRUE(rx.wait_for(half_block, 20s));
+
+  kill(rx.pid(), SIGTSTP);
+  ASSERT_TRUE(rx.wait_stopped(10s));
+  const size_t stopped_at = rx.output().size();
+  const size_t reset = rx.output().rfind(whole_screen_scrolls);
+  ASSERT_NE(reset, std::string::npos) << "the scroll region is given back";
+  EXPECT_EQ(rx.output().find(half_block, reset), std::string::npos) << "no picture after that";
+  EXPECT_TRUE(rx.mode_restored());
+
+  kill(rx.pid(), SIGCONT);
+  ASSERT_TRUE(wait_raw(rx));
+  auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (rx.output().find(half_block, stopped_at) == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    rx.wait_for("\x01", 20ms);
+  }
+  EXPECT_NE(rx.output().find(half_block, stopped_at), std::string::npos) << "the picture is back";
+
+  rx.send("\x1b");
+  const int status = rx.wait_exit(10s);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(rx.mode_restored());
+}
+
+TEST(Receiver, ShutdownSignalWithThePictureOnEndsItFirst) {
+  for (int signal_number : {SIGTERM, SIGHUP}) {
+    std::vector<std::string> env = environment;
+    env.push_back("RXIQ_DONGLE=sim");
+    env.push_back("RXIQ_DISPLAY=blocks");
+    PtyProcess rx(program, {}, env);
+    ASSERT_TRUE(rx.started());
+    ASSERT_TRUE(wait_for_key_loop(rx)) << rx.output();
+    rx.send("v");
+    ASSERT_TRUE(rx.wait_for("\xe2\x96\x80", 20s));
+    kill(rx.pid(), signal_number);
+    const int status = rx.wait_exit(20s);
+    ASSERT_TRUE(WIFEXITED(status)) << rx.output();
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "signal " << signal_number;
+    const std::string& out = rx.output();
+    const size_t end = out.find("Окончание цикла HandlerRoutine\n");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_NE(out.rfind("\x1b[r", end), std::string::npos) << "the picture ended before";
+    EXPECT_TRUE(rx.mode_restored());
+  }
+}

@@ -86,6 +86,11 @@ TEST_F(RxiqDspTool, UsageAndOutputErrors) {
   EXPECT_NE(run_status(tool + " < " + work + "/big.u8 > /dev/full 2> " + work + "/err.txt"), 0);
   const std::vector<uint8_t> err = read_bytes(work + "/err.txt");
   EXPECT_NE(std::string(err.begin(), err.end()).find("rxiq-dsp: error writing standard output"), std::string::npos);
+  // The usage is no exception.
+  EXPECT_EQ(run_status(tool + " -h > /dev/full 2> " + work + "/err.txt"), 1);
+  const std::vector<uint8_t> usage_err = read_bytes(work + "/err.txt");
+  EXPECT_EQ(std::string(usage_err.begin(), usage_err.end()),
+            "rxiq-dsp: error writing standard output: No space left on device\n");
 }
 
 }  // namespace

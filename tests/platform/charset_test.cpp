@@ -24,3 +24,11 @@ TEST(Charset, TruncatesAtAWholeCharacter) {
   EXPECT_EQ(convert_from_utf8("ЖЖЖЖ", "KOI8-R", 3), "\xf6\xf6");
   EXPECT_EQ(convert_from_utf8("abc", "UTF-8", 0), "");
 }
+
+TEST(Charset, APlainAsciiLocaleWritesUtf8) {
+  EXPECT_EQ(charset_for_codeset("ANSI_X3.4-1968"), "UTF-8");  // what C and POSIX report
+  EXPECT_EQ(charset_for_codeset(""), "UTF-8");
+  EXPECT_EQ(charset_for_codeset(nullptr), "UTF-8");
+  EXPECT_EQ(charset_for_codeset("KOI8-R"), "KOI8-R");
+  EXPECT_EQ(charset_for_codeset("UTF-8"), "UTF-8");
+}

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -94,4 +95,82 @@ TEST(KeyDecoder, SequencesSplitAcrossReadsDecodeTheSame) {
   std::vector<std::string> bytewise;
   for (char c : all) bytewise.emplace_back(1, c);
   EXPECT_EQ(decode(bytewise), whole);
+}
+
+namespace {
+
+// What the key loop does after lone_escape_ms without a byte.
+void silence(KeyDecoder& decoder, std::vector<int>& keys) {
+  if (key_decoder_waiting(decoder)) key_decoder_timeout(decoder, keys);
+}
+
+void feed(KeyDecoder& decoder, const std::string& bytes, std::vector<int>& keys) {
+  for (char c : bytes) key_decoder_feed(decoder, static_cast<uint8_t>(c), keys);
+}
+
+// After `input`, silence, one ESC and silence again must give exactly the Esc key.
+bool escape_still_quits(const std::string& input) {
+  KeyDecoder decoder;
+  std::vector<int> keys;
+  feed(decoder, input, keys);
+  silence(decoder, keys);
+  keys.clear();
+  key_decoder_feed(decoder, 0x1b, keys);
+  silence(decoder, keys);
+  return keys == std::vector<int>{vk_escape};
+}
+
+}  // namespace
+
+TEST(KeyDecoder, UnfinishedStringsAndPastesGiveWayAfterSilence) {
+  // Alt+], Alt+Shift+P, Alt+_, Alt+^ and Alt+Shift+X as a terminal that sends Alt as an
+  // ESC prefix types them, with or without text after; a paste start without its end.
+  for (const char* start : {"\x1b]", "\x1bP", "\x1b_", "\x1b^", "\x1bX", "\x1b[200~",
+                            "\x1b]0;title", "\x1b[200~pasted\x1b", "\x1b[200~x\x1b[20",
+                            "\x1bPq\x1b", "\x1b[1;5", "\x1bO"}) {
+    EXPECT_TRUE(escape_still_quits(start)) << "after " << start + 1;
+    // The keys after the silence decode as keys again.
+    KeyDecoder decoder;
+    std::vector<int> keys;
+    feed(decoder, start, keys);
+    silence(decoder, keys);
+    keys.clear();
+    feed(decoder, "vt\x1b[D", keys);
+    EXPECT_EQ(keys, (std::vector<int>{'V', 'T', vk_left})) << "after " << start + 1;
+  }
+}
+
+TEST(KeyDecoder, EscapeInsideAnUnfinishedSequenceStartsANewOne) {
+  EXPECT_EQ(decode("\x1bO\x1b"), std::vector<int>{vk_escape}) << "not taken as the SS3 final";
+  EXPECT_EQ(decode("\x1bO\x1b[D"), std::vector<int>{vk_left});
+  EXPECT_EQ(decode("\x1b[5\x1b[6~"), std::vector<int>{vk_next});
+  EXPECT_EQ(decode("\x1b[1;\x1b"), std::vector<int>{vk_escape});
+}
+
+TEST(KeyDecoder, APasteLongerThan64KiBIsAbandoned) {
+  const std::string start = "\x1b[200~";
+  EXPECT_EQ(decode(start + std::string(max_paste_bytes - 1, 'x') + "t"), std::vector<int>{})
+      << "still inside the paste";
+  EXPECT_EQ(decode(start + std::string(max_paste_bytes, 'x') + "t"), std::vector<int>{'T'});
+  // A paste that ends in time is no keys, however long.
+  EXPECT_EQ(decode(start + std::string(max_paste_bytes - 6, 'v') + "\x1b[201~n"),
+            std::vector<int>{'N'});
+}
+
+TEST(KeyDecoder, EscapeQuitsAfterAnyInput) {
+  // Random inputs, biased towards the bytes that open and close sequences.
+  const std::string alphabet = "\x1b\x1b\x1b[[O]P_^X\\\x07~;0125tvD\x90\x9b\xff";
+  std::mt19937 random(12);
+  std::uniform_int_distribution<size_t> length(0, 300);
+  std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+  std::uniform_int_distribution<int> any_byte(0, 255);
+  std::bernoulli_distribution from_alphabet(0.8);
+  for (int i = 0; i < 4000; ++i) {
+    std::string input(length(random), '\0');
+    for (char& c : input) {
+      c = static_cast<char>(from_alphabet(random) ? alphabet[pick(random)] : any_byte(random));
+    }
+    if (i % 4 == 0) input = "\x1b[200~" + input;
+    ASSERT_TRUE(escape_still_quits(input)) << "input " << i;
+  }
 }

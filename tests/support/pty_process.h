@@ -113,6 +113,19 @@ class PtyProcess {
     return now.c_lflag == initial_mode_.c_lflag && now.c_iflag == initial_mode_.c_iflag &&
            now.c_oflag == initial_mode_.c_oflag && now.c_cc[VMIN] == initial_mode_.c_cc[VMIN];
   }
+  // Puts the terminal back in the mode it had at the start, as a shell does when it
+  // takes the terminal back from a stopped job.
+  void reset_mode() { tcsetattr(slave_, TCSANOW, &initial_mode_); }
+  // Waits until the program has stopped (true) or the limit passed (false).
+  bool wait_stopped(std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG | WUNTRACED) == pid_ && WIFSTOPPED(status)) return true;
+      read_some(20);
+    }
+    return false;
+  }
   bool mode_is_raw() const {
     termios now{};
     tcgetattr(slave_, &now);
