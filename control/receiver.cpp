@@ -19,6 +19,7 @@
 #include "platform/key_decoder.h"
 #include "platform/terminal.h"
 #include "platform/terminal_graphics.h"
+#include "platform/thread_name.h"
 #include "tuner/tuner_thread.h"
 
 namespace {
@@ -89,10 +90,16 @@ void receiver_open_audio(Receiver& r) {
 
 void receiver_start_tuner(Receiver& r) {
   TunerLinks links{r.state, r.variant, *r.dongle, r.ring, r.filter, [&r] {
-                     r.dsp_worker = std::thread(dsp_thread, dsp_links(r));
+                     r.dsp_worker = std::thread([links = dsp_links(r)] {
+                       name_current_thread("dsp");
+                       dsp_thread(links);
+                     });
                      if (r.detach_threads) r.dsp_worker.detach();
                    }};
-  r.tuner = std::thread(tuner_thread, links);
+  r.tuner = std::thread([links] {
+    name_current_thread("tuner");
+    tuner_thread(links);
+  });
   if (r.detach_threads) r.tuner.detach();
 }
 

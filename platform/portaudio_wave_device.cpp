@@ -16,6 +16,7 @@
 
 #include "platform/audio_devices.h"
 #include "platform/named_semaphore.h"
+#include "platform/thread_name.h"
 #include "platform/wave_device.h"
 
 namespace {
@@ -126,6 +127,7 @@ class PortAudioWaveDevice final : public WaveDevice {
       std::lock_guard<std::mutex> lock(stream_calls());
       Pa_AbortStream(stream_);  // the callback has stopped once this returns
       active_ = false;
+      callback_named_ = false;  // a restarted stream runs on a new thread
     }
     // Every buffer still queued comes back now: unplayed, or with whatever part of it
     // was recorded.
@@ -144,6 +146,11 @@ class PortAudioWaveDevice final : public WaveDevice {
   static int callback(const void* input, void* output, unsigned long frames,
                       const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self) {
     auto* d = static_cast<PortAudioWaveDevice*>(self);
+    // The stream's thread is PortAudio's; it would otherwise carry the worker's name.
+    if (!d->callback_named_) {
+      name_current_thread("audio callback");
+      d->callback_named_ = true;
+    }
     size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(d->block_align_);
     if (d->direction_ == WaveDirection::playback) {
       d->play(static_cast<uint8_t*>(output), bytes);
@@ -211,6 +218,7 @@ class PortAudioWaveDevice final : public WaveDevice {
   std::atomic<uint32_t> done_{0};   // buffers finished; callback writes (reset once stopped)
   uint32_t taken_ = 0;              // capture recordings handed over; worker only
   size_t offset_ = 0;               // bytes of the current buffer moved; callback only
+  bool callback_named_ = false;     // callback only
 };
 
 class PortAudioBackend final : public WaveBackend {
