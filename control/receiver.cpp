@@ -35,8 +35,10 @@ int write_to_channel_0(void* slots, const void* data, int length) {
 }
 
 DspLinks dsp_links(Receiver& r) {
-  return DspLinks{r.state, r.ring, r.filter, r.dsp, r.spectrum,
-                  BlockSink{write_to_channel_0, &r.audio}};
+  DspLinks links{r.state, r.ring, r.filter, r.dsp, r.spectrum,
+                 BlockSink{write_to_channel_0, &r.audio}};
+  links.ring_stored = &r.ring_stored;
+  return links;
 }
 
 // Reads keys until Esc. End of input without Esc leaves the receiver running until a
@@ -79,6 +81,7 @@ Receiver::Receiver(const Variant& v, std::unique_ptr<DongleApi> d)
 
 Receiver::~Receiver() {
   state.running.store(0);
+  wake_event_set(ring_stored);
   receiver_join(*this);
 }
 
@@ -96,6 +99,7 @@ void receiver_start_tuner(Receiver& r) {
                      });
                      if (r.detach_threads) r.dsp_worker.detach();
                    }};
+  links.ring_stored = &r.ring_stored;
   r.tuner = std::thread([links] {
     name_current_thread("tuner");
     tuner_thread(links);
@@ -110,6 +114,8 @@ void receiver_stop(Receiver& receiver) {
     std::this_thread::sleep_for(display_stop_wait);
   }
   s.running.store(0);
+  // The DSP thread leaves its wait for samples now rather than at its time limit.
+  wake_event_set(receiver.ring_stored);
 }
 
 void receiver_join(Receiver& receiver) {
