@@ -1,5 +1,6 @@
 #include "audio/audio_channel.h"
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -7,6 +8,7 @@
 #include <thread>
 
 #include "audio/channel_sync.h"
+#include "platform/thread_name.h"
 
 namespace {
 
@@ -37,6 +39,9 @@ class SlotUse {
 };
 
 void run_worker(AudioChannel* channel, bool playback) {
+  char name[16];
+  std::snprintf(name, sizeof name, "audio%d", channel->slot);
+  name_current_thread(name);
   if (playback) {
     playback_worker(channel);
   } else {

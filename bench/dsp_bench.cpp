@@ -1,6 +1,7 @@
 // Throughput of the signal chain, in input samples (complex pairs) per second.
 #include <benchmark/benchmark.h>
 
+#include <ctime>
 #include <memory>
 #include <random>
 #include <vector>
@@ -21,6 +22,16 @@ std::vector<uint8_t> random_bytes(size_t count) {
 }
 
 int discard(void*, const void*, int) { return 1; }
+
+double thread_cpu_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// CPU seconds per input sample of rxiq-dsp's path, once BM_DspPathBytes has run: the
+// yardstick for the DSP thread's whole path below.
+double tool_seconds_per_sample = 0.0;
 
 void BM_FirPush(benchmark::State& state) {
   auto filter = std::make_unique<FirFilter>();
@@ -67,12 +78,16 @@ struct Chain {
   std::unique_ptr<SpectrumBuffer> spectrum = std::make_unique<SpectrumBuffer>();
 };
 
-// Raw bytes to packed PCM blocks: conversion, spectrum tap, filter, level control.
+// Raw bytes to packed PCM blocks: conversion, spectrum tap, filter, level control. This
+// is rxiq-dsp's path.
 void BM_DspPathBytes(benchmark::State& state) {
   Chain c;
   const DspChain chain{c.state, *c.filter, *c.dsp, *c.spectrum, BlockSink{discard, nullptr}};
   const std::vector<uint8_t> bytes = random_bytes(ring_slot_bytes);
+  const double start = thread_cpu_seconds();
   for (auto _ : state) dsp_process_bytes(chain, bytes.data(), ring_slot_bytes);
+  const double samples = static_cast<double>(state.iterations()) * ring_slot_pairs;
+  tool_seconds_per_sample = (thread_cpu_seconds() - start) / samples;
   state.SetItemsProcessed(state.iterations() * ring_slot_pairs);
 }
 BENCHMARK(BM_DspPathBytes);
@@ -91,5 +106,35 @@ void BM_DspPathRing(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * ring_slot_pairs);
 }
 BENCHMARK(BM_DspPathRing);
+
+// The DSP thread's whole path: dsp_thread itself drains a ring filled with 99 slots (as
+// many as it can tell from empty) and leaves when it finds the ring empty. Filling is
+// not timed. "per_sample_vs_rxiq_dsp" is its CPU time per input sample over that of
+// BM_DspPathBytes in the same run.
+void BM_DspThreadFilledRing(benchmark::State& state) {
+  constexpr int filled_slots = ring_slots - 1;
+  Chain c;
+  auto ring = std::make_unique<SampleRing>();
+  DspLinks links{c.state, *ring, *c.filter, *c.dsp, *c.spectrum, BlockSink{discard, nullptr}};
+  links.idle = [](void* s) { static_cast<RxState*>(s)->stream_stop.store(1); };
+  links.idle_context = &c.state;
+  const std::vector<uint8_t> bytes = random_bytes(ring_slot_bytes);
+  double timed = 0.0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (int s = 0; s < filled_slots; ++s) ring_store(*ring, bytes.data());
+    c.state.stream_stop.store(0);
+    state.ResumeTiming();
+    const double start = thread_cpu_seconds();
+    dsp_thread(links);
+    timed += thread_cpu_seconds() - start;
+  }
+  const double samples = static_cast<double>(state.iterations()) * filled_slots * ring_slot_pairs;
+  state.SetItemsProcessed(state.iterations() * filled_slots * int64_t{ring_slot_pairs});
+  if (tool_seconds_per_sample > 0.0 && samples > 0.0) {
+    state.counters["per_sample_vs_rxiq_dsp"] = timed / samples / tool_seconds_per_sample;
+  }
+}
+BENCHMARK(BM_DspThreadFilledRing)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "platform/key_input.h"
 #include "platform/terminal.h"
 #include "platform/terminal_graphics.h"
+#include "platform/thread_name.h"
 #include "tuner/tuner_thread.h"
 
 namespace {
@@ -59,8 +60,10 @@ int write_to_channel_0(void* slots, const void* data, int length) {
 }
 
 DspLinks dsp_links(Receiver& r) {
-  return DspLinks{r.state, r.ring, r.filter, r.dsp, r.spectrum,
-                  BlockSink{write_to_channel_0, &r.audio}};
+  DspLinks links{r.state, r.ring, r.filter, r.dsp, r.spectrum,
+                 BlockSink{write_to_channel_0, &r.audio}};
+  links.ring_stored = &r.ring_stored;
+  return links;
 }
 
 bool on_key(void* receiver, int virtual_key) {
@@ -117,6 +120,7 @@ Receiver::Receiver(const Variant& v, std::unique_ptr<DongleApi> d)
 
 Receiver::~Receiver() {
   state.running.store(0);
+  wake_event_set(ring_stored);
   receiver_join(*this);
 }
 
@@ -128,10 +132,17 @@ void receiver_open_audio(Receiver& r) {
 
 void receiver_start_tuner(Receiver& r) {
   TunerLinks links{r.state, r.variant, *r.dongle, r.ring, r.filter, [&r] {
-                     r.dsp_worker = std::thread(dsp_thread, dsp_links(r));
+                     r.dsp_worker = std::thread([links = dsp_links(r)] {
+                       name_current_thread("dsp");
+                       dsp_thread(links);
+                     });
                      if (r.detach_threads) r.dsp_worker.detach();
                    }};
-  r.tuner = std::thread(tuner_thread, links);
+  links.ring_stored = &r.ring_stored;
+  r.tuner = std::thread([links] {
+    name_current_thread("tuner");
+    tuner_thread(links);
+  });
   if (r.detach_threads) r.tuner.detach();
 }
 
@@ -142,6 +153,8 @@ void receiver_stop(Receiver& receiver) {
     std::this_thread::sleep_for(display_stop_wait);
   }
   s.running.store(0);
+  // The DSP thread leaves its wait for samples now rather than at its time limit.
+  wake_event_set(receiver.ring_stored);
 }
 
 void receiver_join(Receiver& receiver) {

@@ -26,6 +26,7 @@ struct Receiver {
   const Variant& variant;
   RxState state;
   SampleRing ring{};
+  WakeEvent ring_stored;  // the tuner's stores (and a stop) end the DSP thread's wait
   FirFilter filter{};
   DspState dsp;
   SpectrumBuffer spectrum;

@@ -13,6 +13,7 @@
 #include "platform/console_out.h"
 #include "platform/terminal_graphics.h"
 #include "platform/terminal_window.h"
+#include "platform/thread_name.h"
 
 namespace {
 
@@ -101,7 +102,10 @@ void display_start(RxState& state, DisplayState& display) {
   const uint32_t generation = display.generation.fetch_add(1, std::memory_order_acq_rel) + 1u;
   if (display.thread.joinable()) display.thread.join();
   display.thread = std::thread(
-      [&state, &display, generation] { display_thread(state, display, generation); });
+      [&state, &display, generation] {
+        name_current_thread("display");
+        display_thread(state, display, generation);
+      });
 }
 
 void display_wait_end(DisplayState& display) {

@@ -207,6 +207,8 @@ int dsp_thread(DspLinks links) {
       }
       if (links.idle != nullptr) {
         links.idle(links.idle_context);
+      } else if (links.ring_stored != nullptr) {
+        wake_event_wait(*links.ring_stored, links.store_wait_ms);
       } else {
         sleep_idle();
       }

@@ -10,6 +10,7 @@
 #include "dsp/fir_block.h"
 #include "dsp/fir_filter.h"
 #include "dsp/fft_snapshot.h"
+#include "platform/wake_event.h"
 #include "sample_ring/sample_ring.h"
 
 inline constexpr int block_frames = 5120;                  // stereo frames per PCM block
@@ -19,6 +20,10 @@ inline constexpr int max_pcm = 32767;                      // -32,768 is never p
 inline constexpr float initial_delitel = 128.0f;
 inline constexpr float initial_usilitel = 430000.0f;
 inline constexpr int dsp_idle_ms = 10;
+// With a wake-up from the tuner, the wait for the next store: the store or a stop ends
+// it, so this limit is only a backstop for a writer that has stopped storing, long
+// enough that an idle thread wakes no more often than blocks arrive.
+inline constexpr int dsp_store_wait_ms = 100;
 
 // Where finished PCM blocks go: the receiver points it at audio_write(slots, 0, data, length);
 // rxiq-dsp points it at standard output. The result is not examined.
@@ -72,6 +77,10 @@ struct DspLinks {
   // Called when the ring is empty; null sleeps 10 ms. Tests drive the thread through it.
   void (*idle)(void* context) = nullptr;
   void* idle_context = nullptr;
+  // Set by the tuner thread after each store and on a stop; when given (and no idle
+  // hook), the empty ring waits for it instead of sleeping.
+  WakeEvent* ring_stored = nullptr;
+  int store_wait_ms = dsp_store_wait_ms;
 };
 
 // The thread body; the tuner thread runs it on a std::thread. Ends when running is

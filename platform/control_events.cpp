@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/terminal.h"
+#include "platform/thread_name.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ void end_by_default(int signal_number) {
 }
 
 void wait_for_signals() {
+  name_current_thread("signals");
   const sigset_t set = control_signals();
   for (;;) {
     int signal_number = 0;

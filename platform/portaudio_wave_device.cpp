@@ -1,9 +1,14 @@
 // Wave devices on PortAudio. The stream's callback runs on the card's clock: it moves
-// frames between the card and a small ring of buffer copies, and a buffer counts as
-// finished when the card has taken its last frame (playback) or delivered its last
-// frame (capture). The ring is single-producer single-consumer between the worker and
-// the callback, so the callback never takes a lock; completion is a POSIX semaphore,
-// whose post is safe in a callback.
+// frames between the card and a small ring of buffer copies. The stream asks for one
+// buffer's worth of frames per callback, so the callback, the sound server's client
+// and the server itself wake once per buffer rather than every few milliseconds. The
+// host then keeps two such periods: one playing, one waiting. A playback buffer counts
+// as finished one callback after its last frame went to the host, when the period
+// before it has played out: the worker's two buffers and the host's two periods then
+// overlap by one instead of stacking. A capture buffer is finished when the card has
+// delivered its last frame. The ring is single-producer single-consumer between the
+// worker and the callback, so the callback never takes a lock; completion is a POSIX
+// semaphore, whose post is safe in a callback.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -16,6 +21,7 @@
 
 #include "platform/audio_devices.h"
 #include "platform/named_semaphore.h"
+#include "platform/thread_name.h"
 #include "platform/wave_device.h"
 
 namespace {
@@ -56,13 +62,14 @@ class PortAudioWaveDevice final : public WaveDevice {
     params.device = index;
     params.channelCount = format.channels;
     params.sampleFormat = paInt16;
-    params.suggestedLatency = direction_ == WaveDirection::playback
-                                  ? info->defaultHighOutputLatency
-                                  : info->defaultHighInputLatency;
+    // One buffer per callback; asking for no more latency than one buffer lets the host
+    // settle on its minimum of two periods.
+    const unsigned long buffer_frames = static_cast<unsigned long>(buffer_bytes_ / block_align_);
+    params.suggestedLatency = static_cast<double>(buffer_frames) / format.sample_rate;
     bool out = direction_ == WaveDirection::playback;
     std::lock_guard<std::mutex> lock(stream_calls());
     PaError e = Pa_OpenStream(&stream_, out ? nullptr : &params, out ? &params : nullptr,
-                              format.sample_rate, paFramesPerBufferUnspecified, paNoFlag,
+                              format.sample_rate, buffer_frames, paNoFlag,
                               &PortAudioWaveDevice::callback, this);
     if (e != paNoError) {
       stream_ = nullptr;
@@ -126,12 +133,14 @@ class PortAudioWaveDevice final : public WaveDevice {
       std::lock_guard<std::mutex> lock(stream_calls());
       Pa_AbortStream(stream_);  // the callback has stopped once this returns
       active_ = false;
+      callback_named_ = false;  // a restarted stream runs on a new thread
     }
     // Every buffer still queued comes back now: unplayed, or with whatever part of it
     // was recorded.
     uint32_t tail = tail_.load(std::memory_order_relaxed);
     uint32_t done = done_.load(std::memory_order_relaxed);
     done_.store(tail, std::memory_order_release);
+    copied_ = tail;
     offset_ = 0;
     for (uint32_t i = done; i != tail; ++i) sem_post(&finished_);
   }
@@ -144,6 +153,11 @@ class PortAudioWaveDevice final : public WaveDevice {
   static int callback(const void* input, void* output, unsigned long frames,
                       const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self) {
     auto* d = static_cast<PortAudioWaveDevice*>(self);
+    // The stream's thread is PortAudio's; it would otherwise carry the worker's name.
+    if (!d->callback_named_) {
+      name_current_thread("audio callback");
+      d->callback_named_ = true;
+    }
     size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(d->block_align_);
     if (d->direction_ == WaveDirection::playback) {
       d->play(static_cast<uint8_t*>(output), bytes);
@@ -154,21 +168,28 @@ class PortAudioWaveDevice final : public WaveDevice {
   }
 
   // Fills the card's buffer from the queued buffers in order, silence after the last.
+  // The buffers whose last frame went out in the previous callback finish now.
   void play(uint8_t* out, size_t bytes) {
+    for (uint32_t done = done_.load(std::memory_order_relaxed); done != copied_; ++done) {
+      done_.store(done + 1, std::memory_order_release);
+      sem_post(&finished_);
+    }
     size_t pos = 0;
     while (pos < bytes) {
-      uint32_t done = done_.load(std::memory_order_relaxed);
-      if (done == tail_.load(std::memory_order_acquire)) {
+      if (copied_ == tail_.load(std::memory_order_acquire)) {
         std::memset(out + pos, 0, bytes - pos);
         return;
       }
-      uint32_t slot = done % device_slots;
+      uint32_t slot = copied_ % device_slots;
       size_t left = static_cast<size_t>(lengths_[slot]) - offset_;
       size_t n = std::min(left, bytes - pos);
       std::memcpy(out + pos, slot_data(slot) + offset_, n);
       pos += n;
       offset_ += n;
-      if (offset_ == static_cast<size_t>(lengths_[slot])) finish(done);
+      if (offset_ == static_cast<size_t>(lengths_[slot])) {
+        offset_ = 0;
+        ++copied_;
+      }
     }
   }
 
@@ -211,6 +232,8 @@ class PortAudioWaveDevice final : public WaveDevice {
   std::atomic<uint32_t> done_{0};   // buffers finished; callback writes (reset once stopped)
   uint32_t taken_ = 0;              // capture recordings handed over; worker only
   size_t offset_ = 0;               // bytes of the current buffer moved; callback only
+  uint32_t copied_ = 0;             // playback buffers gone to the host; callback only
+  bool callback_named_ = false;     // callback only
 };
 
 class PortAudioBackend final : public WaveBackend {

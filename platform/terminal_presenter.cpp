@@ -5,10 +5,12 @@
 
 #include "platform/console_out.h"
 #include "platform/graphics_encoders.h"
+#include "platform/thread_name.h"
 
 namespace {
 
 void writer_loop(TerminalPresenter& p) {
+  name_current_thread("display out");
   for (;;) {
     uint32_t m = p.mailbox.load(std::memory_order_acquire);
     while (!(m & (mailbox_fresh | mailbox_stop))) {

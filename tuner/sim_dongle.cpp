@@ -15,6 +15,9 @@ constexpr const char* sim_serial = "00000001";
 
 constexpr int scene_tables_per_second = 5;  // the table holds 0.2 s of signal
 constexpr int exact_phase_interval = 4096;  // rotors are recomputed exactly this often
+// A read within this fraction of the table, while the table is stale, is computed on
+// its own rather than building the table for it.
+constexpr size_t short_read_fraction = 8;
 
 // A stream that falls this far behind real time starts afresh instead of bursting.
 constexpr auto pacing_slack = std::chrono::seconds(1);
@@ -76,6 +79,70 @@ struct Noise {
 uint8_t to_byte(double value) {
   double rounded = std::floor(value + 127.5 + 0.5);
   return static_cast<uint8_t>(std::clamp(rounded, 0.0, 255.0));
+}
+
+// Samples in the scene table for the current sample rate.
+int64_t scene_length(const SimDongle& sim) {
+  return std::max<int64_t>(sim.sample_rate / scene_tables_per_second, 1);
+}
+
+// Bytes `from` to `from + count` of the scene for the current settings, into `out`. The
+// scene is one sequence (the noise runs on from sample 0), so every sample up to the
+// last one asked for is computed; only the asked-for bytes are stored.
+void render_scene(const SimDongle& sim, size_t from, size_t count, uint8_t* out) {
+  const double rate = sim.sample_rate;
+  const int64_t length = scene_length(sim);
+  const double bin = rate / static_cast<double>(length);  // the table's frequency grid
+  const double gain_scale =
+      std::pow(10.0, (sim_effective_gain(sim) - sim_r820t_gains.back()) / 200.0);
+
+  // Components outside the band the dongle passes are not seen; the rest sit on the
+  // table's grid so that the table loops without a seam.
+  auto cycles = [&](double frequency, bool& in_band) {
+    double offset = sim_offset(sim, frequency);
+    in_band = std::fabs(offset) < rate / 2;
+    return static_cast<int64_t>(std::llround(offset / bin));
+  };
+  bool carrier_in = false, second_in = false, fm_in = false;
+  Rotor carrier(cycles(sim_carrier_frequency, carrier_in), length);
+  Rotor second(cycles(sim_second_carrier_frequency, second_in), length);
+  Rotor fm(cycles(sim_fm_frequency, fm_in), length);
+  Rotor tone(std::max<int64_t>(std::llround(sim_fm_tone / bin), 1), length);
+  const double modulation_index = sim_fm_deviation / (static_cast<double>(tone.k) * bin);
+
+  const double carrier_amplitude = carrier_in ? sim_carrier_amplitude * gain_scale : 0;
+  const double second_amplitude = second_in ? sim_second_carrier_amplitude * gain_scale : 0;
+  const double fm_amplitude = fm_in ? sim_fm_amplitude * gain_scale : 0;
+  const double noise_sigma = std::hypot(sim_noise_sigma * gain_scale, sim_adc_noise_sigma);
+
+  const size_t end = from + count;
+  Noise noise;
+  for (int64_t n = 0; n < length && static_cast<size_t>(n) * 2 < end; ++n) {
+    if (n % exact_phase_interval == 0) {
+      carrier.at(n);
+      second.at(n);
+      fm.at(n);
+      tone.at(n);
+    }
+    double i = carrier_amplitude * carrier.re + second_amplitude * second.re;
+    double q = carrier_amplitude * carrier.im + second_amplitude * second.im;
+    if (fm_amplitude != 0) {
+      // exp(j(carrier phase + index * sin(tone phase))) = fm rotor * exp(j index sin).
+      double swing = modulation_index * tone.im;
+      double c = std::cos(swing), s = std::sin(swing);
+      i += fm_amplitude * (fm.re * c - fm.im * s);
+      q += fm_amplitude * (fm.re * s + fm.im * c);
+    }
+    i += noise_sigma * noise.gaussian();
+    q += noise_sigma * noise.gaussian();
+    const size_t at = static_cast<size_t>(n) * 2;
+    if (at >= from) out[at - from] = to_byte(i);
+    if (at + 1 >= from && at + 1 < end) out[at + 1 - from] = to_byte(q);
+    carrier.advance();
+    second.advance();
+    fm.advance();
+    tone.advance();
+  }
 }
 
 }  // namespace
@@ -234,8 +301,21 @@ int SimDongle::read_sync(Dongle* dev, void* buf, int len, int* n_read) {
   }
   if (choice.failure == SimFailure::fail_read && from_failure) return sim_failed_result;
 
-  if (scene_stale) sim_build_scene(*this);
   auto* out = static_cast<uint8_t*>(buf);
+  if (scene_stale) {
+    // A short read, such as the one discarded after a buffer reset, just before the
+    // receiver sets its frequency correction, gets its own bytes computed; the table is
+    // built once the settings have stopped changing.
+    const size_t table_bytes = static_cast<size_t>(scene_length(*this)) * 2;
+    const size_t position = (scene_position % table_bytes) & ~size_t{1};
+    if (position + static_cast<size_t>(len) <= table_bytes / short_read_fraction) {
+      render_scene(*this, position, static_cast<size_t>(len), out);
+      scene_position = position + static_cast<size_t>(len);
+      if (n_read) *n_read = len;
+      return 0;
+    }
+    sim_build_scene(*this);
+  }
   size_t remaining = static_cast<size_t>(len);
   while (remaining > 0) {
     size_t chunk = std::min(remaining, scene.size() - scene_position);
@@ -259,58 +339,9 @@ double sim_offset(const SimDongle& sim, double frequency) {
 }
 
 void sim_build_scene(SimDongle& sim) {
-  const double rate = sim.sample_rate;
-  const int64_t length = std::max<int64_t>(sim.sample_rate / scene_tables_per_second, 1);
-  const double bin = rate / static_cast<double>(length);  // the table's frequency grid
-  const double gain_scale =
-      std::pow(10.0, (sim_effective_gain(sim) - sim_r820t_gains.back()) / 200.0);
-
-  // Components outside the band the dongle passes are not seen; the rest sit on the
-  // table's grid so that the table loops without a seam.
-  auto cycles = [&](double frequency, bool& in_band) {
-    double offset = sim_offset(sim, frequency);
-    in_band = std::fabs(offset) < rate / 2;
-    return static_cast<int64_t>(std::llround(offset / bin));
-  };
-  bool carrier_in = false, second_in = false, fm_in = false;
-  Rotor carrier(cycles(sim_carrier_frequency, carrier_in), length);
-  Rotor second(cycles(sim_second_carrier_frequency, second_in), length);
-  Rotor fm(cycles(sim_fm_frequency, fm_in), length);
-  Rotor tone(std::max<int64_t>(std::llround(sim_fm_tone / bin), 1), length);
-  const double modulation_index = sim_fm_deviation / (static_cast<double>(tone.k) * bin);
-
-  const double carrier_amplitude = carrier_in ? sim_carrier_amplitude * gain_scale : 0;
-  const double second_amplitude = second_in ? sim_second_carrier_amplitude * gain_scale : 0;
-  const double fm_amplitude = fm_in ? sim_fm_amplitude * gain_scale : 0;
-  const double noise_sigma = std::hypot(sim_noise_sigma * gain_scale, sim_adc_noise_sigma);
-
-  sim.scene.resize(static_cast<size_t>(length) * 2);
-  Noise noise;
-  for (int64_t n = 0; n < length; ++n) {
-    if (n % exact_phase_interval == 0) {
-      carrier.at(n);
-      second.at(n);
-      fm.at(n);
-      tone.at(n);
-    }
-    double i = carrier_amplitude * carrier.re + second_amplitude * second.re;
-    double q = carrier_amplitude * carrier.im + second_amplitude * second.im;
-    if (fm_amplitude != 0) {
-      // exp(j(carrier phase + index * sin(tone phase))) = fm rotor * exp(j index sin).
-      double swing = modulation_index * tone.im;
-      double c = std::cos(swing), s = std::sin(swing);
-      i += fm_amplitude * (fm.re * c - fm.im * s);
-      q += fm_amplitude * (fm.re * s + fm.im * c);
-    }
-    i += noise_sigma * noise.gaussian();
-    q += noise_sigma * noise.gaussian();
-    sim.scene[static_cast<size_t>(n) * 2] = to_byte(i);
-    sim.scene[static_cast<size_t>(n) * 2 + 1] = to_byte(q);
-    carrier.advance();
-    second.advance();
-    fm.advance();
-    tone.advance();
-  }
+  sim.scene.resize(static_cast<size_t>(scene_length(sim)) * 2);
+  render_scene(sim, 0, sim.scene.size(), sim.scene.data());
+  ++sim.scene_builds;
   sim.scene_position %= sim.scene.size();
   sim.scene_position &= ~size_t{1};  // stay on an I byte
   sim.scene_stale = false;

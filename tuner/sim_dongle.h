@@ -9,7 +9,9 @@
 // The scene for the current settings is computed once into a table of 0.2 s of samples
 // (every component a whole number of cycles long, so the table loops seamlessly) and
 // reads copy from it, so the simulator costs next to nothing per block. Any setting that
-// changes the signal marks the table for a rebuild at the next read.
+// changes the signal marks the table for a rebuild at the next read; a short read while
+// it is marked (the receiver's discarded start-up read) is computed on its own, so that
+// start-up builds the table once.
 #pragma once
 
 #include <array>
@@ -97,6 +99,7 @@ struct SimDongle : DongleApi {
   std::vector<uint8_t> scene;
   bool scene_stale = true;
   size_t scene_position = 0;  // byte offset of the next read
+  int64_t scene_builds = 0;   // tables built so far
 
   // Pacing: the time the stream (re)started and the bytes delivered since.
   std::chrono::steady_clock::time_point stream_start{};

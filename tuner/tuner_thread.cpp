@@ -152,6 +152,7 @@ int tuner_thread(TunerLinks links) {
       failed_in_row = 0;
     }
     ring_store(links.ring, read_buffer.get());
+    if (links.ring_stored) wake_event_set(*links.ring_stored);
 
     const int32_t frequency_now = s.frequency.load();
     if (frequency_now != applied_frequency) {
@@ -189,5 +190,6 @@ int tuner_thread(TunerLinks links) {
   }
 
   s.stream_stop.store(1);
+  if (links.ring_stored) wake_event_set(*links.ring_stored);
   return finish();
 }

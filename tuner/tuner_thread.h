@@ -9,6 +9,7 @@
 
 #include "core/rx_state.h"
 #include "dsp/fir_filter.h"
+#include "platform/wake_event.h"
 #include "tuner/dongle.h"
 #include "sample_ring/sample_ring.h"
 #include "variants/variant.h"
@@ -29,6 +30,7 @@ struct TunerLinks {
   SampleRing& ring;
   FirFilter& filter;
   std::function<void()> start_dsp;  // starts the DSP thread, once the dongle is configured
+  WakeEvent* ring_stored = nullptr;  // set after each store and once the reading stops
 };
 
 // The thread body. Returns 0 when the read loop ends (running cleared, or the dongle

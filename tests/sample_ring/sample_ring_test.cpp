@@ -216,4 +216,29 @@ TEST(SampleRing, DspThreadAccountsForEveryStore) {
   EXPECT_EQ(static_cast<uint64_t>(rig.dsp->out_count) + rig.dsp->overruns.load(), stores);
 }
 
+TEST(SampleRing, StoresAndTheStopEndTheReadersWaitForSamples) {
+  // The wait's limit is far beyond the test, so only the wake-ups move the reader: a
+  // missed one fails the test instead of passing slowly.
+  RingRig rig;
+  WakeEvent stored;
+  DspLinks links = rig.links();
+  links.idle = nullptr;
+  links.ring_stored = &stored;
+  links.store_wait_ms = 3600 * 1000;
+  std::thread reader([&] { dsp_thread(links); });
+  for (uint64_t n = 1; n <= 3; ++n) {
+    while (stored.state.load() != 2) std::this_thread::yield();  // waiting, ring empty
+    rig.store(static_cast<uint8_t>(n));
+    wake_event_set(stored);
+    while (rig.dsp->next_store.load() != n) std::this_thread::yield();
+  }
+  while (stored.state.load() != 2) std::this_thread::yield();
+  rig.stop();
+  wake_event_set(stored);
+  reader.join();
+  EXPECT_EQ(rig.state.stream_stop.load(), 10);
+  EXPECT_EQ(rig.dsp->out_count, 3);
+  EXPECT_EQ(rig.dsp->out_i[2], rig.value_of(3));
+}
+
 }  // namespace
