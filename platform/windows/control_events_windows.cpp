@@ -43,3 +43,7 @@ void control_events_remove() {
   installed_handler.store(nullptr);
   if (routine_added.exchange(false)) SetConsoleCtrlHandler(control_routine, FALSE);
 }
+
+// The Windows console has no job control: nothing stops the process behind the shell's
+// back, so there is nothing to do before a stop or after a continue.
+void control_events_set_job_hooks(JobControlHook, JobControlHook) {}
