@@ -1,17 +1,12 @@
 #include "tuner/rtl_tcp_dongle.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <vector>
 
 #include "core/print_console.h"
+#include "platform/tcp_socket.h"
 #include "tuner/rtl_tcp.h"
 
 namespace {
@@ -28,18 +23,18 @@ bool holds(const RtlTcpDongle& d, Dongle* dev) {
 
 enum class Wait { ready, timed_out, stopped };
 
-// Waits until fd is ready for events, the deadline passes or the running flag is
-// cleared, looking at the flag at least every wait slice. An error or a hang-up counts as
-// ready: the call that follows reports it.
-Wait wait_for(const RtlTcpDongle& d, short events, Clock::time_point deadline) {
+// Waits until the socket is ready, the deadline passes or the running flag is cleared,
+// looking at the flag at least every wait slice. An error or a hang-up counts as ready:
+// the call that follows reports it.
+Wait wait_for(const RtlTcpDongle& d, bool for_writing, Clock::time_point deadline) {
   for (;;) {
     if (stopping(d)) return Wait::stopped;
     const auto now = Clock::now();
     if (now >= deadline) return Wait::timed_out;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-    pollfd p{d.fd, events, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(std::min(left, rtl_tcp_wait_slice).count()));
-    if (ready > 0 || (ready < 0 && errno != EINTR)) return Wait::ready;
+    if (tcp_wait(d.socket, for_writing, static_cast<int>(std::min(left, rtl_tcp_wait_slice).count()))) {
+      return Wait::ready;
+    }
   }
 }
 
@@ -49,46 +44,44 @@ enum class Moved { all, closed, stalled, stopped, failed };
 Moved receive(const RtlTcpDongle& d, uint8_t* out, size_t n, size_t& got, int& error) {
   auto deadline = Clock::now() + d.stall_limit;
   while (got < n) {
-    const ssize_t r = ::recv(d.fd, out + got, n - got, MSG_DONTWAIT);
-    if (r > 0) {
-      got += static_cast<size_t>(r);
+    const TcpResult r = tcp_receive(d.socket, out + got, n - got);
+    if (r.step == TcpStep::done) {
+      got += r.bytes;
       deadline = Clock::now() + d.stall_limit;
       continue;
     }
-    if (r == 0) return Moved::closed;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      error = errno;
+    if (r.step == TcpStep::closed) return Moved::closed;
+    if (r.step == TcpStep::failed) {
+      error = r.error;
       return Moved::failed;
     }
-    const Wait w = wait_for(d, POLLIN, deadline);
+    const Wait w = wait_for(d, false, deadline);
     if (w == Wait::timed_out) return Moved::stalled;
     if (w == Wait::stopped) return Moved::stopped;
   }
   return Moved::all;
 }
 
-// Sends all n bytes; a peer that has gone raises no signal, the send just fails.
+// Sends all n bytes.
 bool send_all(const RtlTcpDongle& d, const uint8_t* data, size_t n) {
   auto deadline = Clock::now() + d.stall_limit;
   size_t sent = 0;
   while (sent < n) {
-    const ssize_t r = ::send(d.fd, data + sent, n - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (r > 0) {
-      sent += static_cast<size_t>(r);
+    const TcpResult r = tcp_send(d.socket, data + sent, n - sent);
+    if (r.step == TcpStep::done) {
+      sent += r.bytes;
       deadline = Clock::now() + d.stall_limit;
       continue;
     }
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    if (wait_for(d, POLLOUT, deadline) != Wait::ready) return false;
+    if (r.step != TcpStep::would_block) return false;
+    if (wait_for(d, true, deadline) != Wait::ready) return false;
   }
   return true;
 }
 
 void drop_socket(RtlTcpDongle& d) {
-  if (d.fd >= 0) ::close(d.fd);
-  d.fd = -1;
+  tcp_close(d.socket);
+  d.socket = no_tcp_socket;
 }
 
 void fail_link(RtlTcpDongle& d, std::string why) {
@@ -97,63 +90,46 @@ void fail_link(RtlTcpDongle& d, std::string why) {
   d.failure = stopping(d) ? std::string() : std::move(why);
 }
 
-// Connects to the first of the host's addresses that answers. Returns the socket, or -1
-// with the reason of the last failure (empty when shutdown cut the wait short).
-int connect_to(RtlTcpDongle& d, std::string& reason) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int resolved = ::getaddrinfo(d.host.c_str(), std::to_string(d.port).c_str(), &hints, &found);
-  if (resolved != 0) {
-    reason = resolved == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(resolved);
-    return -1;
-  }
-  int connected = -1;
-  for (addrinfo* a = found; a != nullptr && connected < 0 && !stopping(d); a = a->ai_next) {
-    d.fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (d.fd < 0) {
-      reason = std::strerror(errno);
-      continue;
-    }
-    int error = 0;
-    if (::connect(d.fd, a->ai_addr, a->ai_addrlen) != 0) {
-      error = errno;
-      if (error == EINPROGRESS) {
-        const Wait w = wait_for(d, POLLOUT, Clock::now() + d.stall_limit);
-        socklen_t size = sizeof error;
-        if (w == Wait::timed_out) {
-          error = ETIMEDOUT;
-        } else if (w == Wait::ready &&
-                   ::getsockopt(d.fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
-          error = errno;
-        }
+// Connects to the first of the host's addresses that answers. Returns the socket, or
+// no_tcp_socket with the reason of the last failure (empty when shutdown cut the wait
+// short).
+TcpSocket connect_to(RtlTcpDongle& d, std::string& reason) {
+  std::vector<TcpAddress> addresses;
+  if (!tcp_resolve(d.host, d.port, addresses, reason)) return no_tcp_socket;
+  TcpSocket connected = no_tcp_socket;
+  for (size_t i = 0; i < addresses.size() && connected == no_tcp_socket && !stopping(d); ++i) {
+    const TcpResult started = tcp_connect_start(addresses[i], d.socket);
+    int error = started.step == TcpStep::failed ? started.error : 0;
+    if (started.step == TcpStep::would_block) {
+      const Wait w = wait_for(d, true, Clock::now() + d.stall_limit);
+      if (w == Wait::timed_out) {
+        error = tcp_timed_out_error();
+      } else if (w == Wait::ready) {
+        error = tcp_connect_error(d.socket);
       }
     }
-    if (error == 0 && !stopping(d)) {
-      connected = d.fd;
-      d.fd = -1;
+    if (started.step != TcpStep::failed && error == 0 && !stopping(d)) {
+      connected = d.socket;
+      d.socket = no_tcp_socket;
     } else {
-      if (error != 0) reason = std::strerror(error);
+      if (error != 0) reason = tcp_error_text(error);
       drop_socket(d);
     }
   }
-  ::freeaddrinfo(found);
   return connected;
 }
 
 // Connects and reads the header; on failure the link is marked failed with the reason.
 void make_link(RtlTcpDongle& d) {
   std::string reason;
-  const int fd = connect_to(d, reason);
-  if (fd < 0) {
+  const TcpSocket socket = connect_to(d, reason);
+  if (socket == no_tcp_socket) {
     fail_link(d, reason);
     return;
   }
-  d.fd = fd;
+  d.socket = socket;
   // Commands are 5 bytes each and should leave at once.
-  const int on = 1;
-  ::setsockopt(d.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  tcp_no_delay(d.socket);
 
   uint8_t bytes[rtl_tcp_header_bytes];
   size_t got = 0;
@@ -161,9 +137,9 @@ void make_link(RtlTcpDongle& d) {
   switch (receive(d, bytes, sizeof bytes, got, error)) {
     case Moved::all: break;
     case Moved::closed: return fail_link(d, "connection closed before the header");
-    case Moved::stalled: return fail_link(d, std::string("no header: ") + std::strerror(ETIMEDOUT));
+    case Moved::stalled: return fail_link(d, "no header: " + tcp_error_text(tcp_timed_out_error()));
     case Moved::stopped: return fail_link(d, "");
-    case Moved::failed: return fail_link(d, std::string("no header: ") + std::strerror(error));
+    case Moved::failed: return fail_link(d, "no header: " + tcp_error_text(error));
   }
   const RtlTcpHeader header = rtl_tcp_decode_header(bytes);
   if (std::memcmp(header.magic, rtl_tcp_magic, sizeof rtl_tcp_magic) != 0) {

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/tcp_socket.h"
 #include "tuner/dongle.h"
 
 inline constexpr auto rtl_tcp_stall_limit = std::chrono::milliseconds(5000);
@@ -63,7 +64,7 @@ struct RtlTcpDongle final : DongleApi {
   enum class Link { untried, connected, failed };
   Link link = Link::untried;
   std::string failure;  // why the connection failed; empty when shutdown cut it short
-  int fd = -1;
+  TcpSocket socket = no_tcp_socket;
   uint32_t tuner_type = 0;
   uint32_t gain_count = 0;  // as the header gave it
   bool is_open = false;

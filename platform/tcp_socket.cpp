@@ -1,0 +1,101 @@
+#include "platform/tcp_socket.h"
+
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int fd_of(TcpSocket socket) { return static_cast<int>(socket); }
+
+TcpResult step_of(ssize_t r) {
+  if (r > 0) return TcpResult{TcpStep::done, static_cast<size_t>(r), 0};
+  if (r == 0) return TcpResult{TcpStep::closed};
+  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return TcpResult{TcpStep::would_block};
+  return TcpResult{TcpStep::failed, 0, errno};
+}
+
+}  // namespace
+
+bool tcp_resolve(const std::string& host, uint16_t port, std::vector<TcpAddress>& addresses,
+                 std::string& reason) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int resolved = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  if (resolved != 0) {
+    reason = resolved == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(resolved);
+    return false;
+  }
+  addresses.clear();
+  for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
+    TcpAddress address;
+    if (a->ai_addrlen > sizeof address.bytes) continue;
+    address.family = a->ai_family;
+    address.length = static_cast<int>(a->ai_addrlen);
+    std::memcpy(address.bytes, a->ai_addr, a->ai_addrlen);
+    addresses.push_back(address);
+  }
+  ::freeaddrinfo(found);
+  return true;
+}
+
+TcpResult tcp_connect_start(const TcpAddress& address, TcpSocket& socket) {
+  const int fd = ::socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return TcpResult{TcpStep::failed, 0, errno};
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(address.bytes),
+                static_cast<socklen_t>(address.length)) == 0) {
+    socket = fd;
+    return TcpResult{TcpStep::done};
+  }
+  const int error = errno;
+  if (error == EINPROGRESS) {
+    socket = fd;
+    return TcpResult{TcpStep::would_block};
+  }
+  ::close(fd);
+  return TcpResult{TcpStep::failed, 0, error};
+}
+
+int tcp_connect_error(TcpSocket socket) {
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (::getsockopt(fd_of(socket), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+  return error;
+}
+
+void tcp_no_delay(TcpSocket socket) {
+  const int on = 1;
+  ::setsockopt(fd_of(socket), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+TcpResult tcp_receive(TcpSocket socket, void* bytes, size_t length) {
+  return step_of(::recv(fd_of(socket), bytes, length, MSG_DONTWAIT));
+}
+
+TcpResult tcp_send(TcpSocket socket, const void* bytes, size_t length) {
+  const ssize_t r = ::send(fd_of(socket), bytes, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+  // Nothing sent is not the peer closing: only a receive can tell that.
+  if (r == 0) return TcpResult{TcpStep::would_block};
+  return step_of(r);
+}
+
+bool tcp_wait(TcpSocket socket, bool for_writing, int ms) {
+  pollfd p{fd_of(socket), static_cast<short>(for_writing ? POLLOUT : POLLIN), 0};
+  const int ready = ::poll(&p, 1, ms);
+  return ready > 0 || (ready < 0 && errno != EINTR);
+}
+
+void tcp_close(TcpSocket socket) {
+  if (socket != no_tcp_socket) ::close(fd_of(socket));
+}
+
+std::string tcp_error_text(int error) { return std::strerror(error); }
+
+int tcp_timed_out_error() { return ETIMEDOUT; }
