@@ -1,19 +1,200 @@
+// Wave devices on winmm. The device signals one auto-reset event (CALLBACK_EVENT) when it
+// opens and whenever a buffer comes back, so two buffers finishing before the worker
+// waits would merge into one wake-up. The completion signals are therefore counted from
+// the headers themselves: each header marked done, taken in the order the headers were
+// queued, is one signal, and the event only tells the worker when to look again.
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+#include <windows.h>
+#include <mmsystem.h>
+
 #include "platform/wave_device.h"
 
 namespace {
 
-// Sound on Windows comes with winmm's wave devices; until then no device opens, and the
-// receiver runs without sound as with any device that cannot be opened.
-class NoWaveBackend final : public WaveBackend {
+// More headers than the two a worker keeps queued, so a worker that refills a buffer
+// after a wait that ran out is never refused while the device is still behind.
+constexpr unsigned device_slots = 4;
+
+// The calls that differ between playback and capture.
+struct WaveCalls {
+  MMRESULT (*prepare)(HANDLE, WAVEHDR*);
+  MMRESULT (*unprepare)(HANDLE, WAVEHDR*);
+  MMRESULT (*add)(HANDLE, WAVEHDR*);
+  MMRESULT (*reset)(HANDLE);
+  MMRESULT (*close)(HANDLE);
+};
+
+const WaveCalls out_calls = {
+    [](HANDLE h, WAVEHDR* w) { return waveOutPrepareHeader(static_cast<HWAVEOUT>(h), w, sizeof *w); },
+    [](HANDLE h, WAVEHDR* w) { return waveOutUnprepareHeader(static_cast<HWAVEOUT>(h), w, sizeof *w); },
+    [](HANDLE h, WAVEHDR* w) { return waveOutWrite(static_cast<HWAVEOUT>(h), w, sizeof *w); },
+    [](HANDLE h) { return waveOutReset(static_cast<HWAVEOUT>(h)); },
+    [](HANDLE h) { return waveOutClose(static_cast<HWAVEOUT>(h)); },
+};
+
+const WaveCalls in_calls = {
+    [](HANDLE h, WAVEHDR* w) { return waveInPrepareHeader(static_cast<HWAVEIN>(h), w, sizeof *w); },
+    [](HANDLE h, WAVEHDR* w) { return waveInUnprepareHeader(static_cast<HWAVEIN>(h), w, sizeof *w); },
+    [](HANDLE h, WAVEHDR* w) { return waveInAddBuffer(static_cast<HWAVEIN>(h), w, sizeof *w); },
+    [](HANDLE h) { return waveInReset(static_cast<HWAVEIN>(h)); },
+    [](HANDLE h) { return waveInClose(static_cast<HWAVEIN>(h)); },
+};
+
+class WinmmWaveDevice final : public WaveDevice {
  public:
-  std::unique_ptr<WaveDevice> open(WaveDirection, int, const WaveFormat&, int) override {
-    return nullptr;
+  WinmmWaveDevice(WaveDirection direction, int buffer_bytes)
+      : direction_(direction),
+        calls_(direction == WaveDirection::playback ? out_calls : in_calls),
+        buffer_bytes_(buffer_bytes),
+        storage_(static_cast<size_t>(buffer_bytes) * device_slots),
+        event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+
+  ~WinmmWaveDevice() override {
+    if (handle_) {
+      // Every header must be back before it can be unprepared and the device closed.
+      calls_.reset(handle_);
+      for (WAVEHDR& h : headers_) {
+        if (h.dwFlags & WHDR_PREPARED) calls_.unprepare(handle_, &h);
+      }
+      calls_.close(handle_);
+    }
+    if (event_) CloseHandle(event_);
+  }
+
+  bool open(int device_id, const WaveFormat& format) {
+    if (!event_) return false;
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = static_cast<WORD>(format.channels);
+    f.nSamplesPerSec = static_cast<DWORD>(format.sample_rate);
+    f.wBitsPerSample = static_cast<WORD>(format.bits_per_sample);
+    f.nBlockAlign = static_cast<WORD>(wave_block_align(format));
+    f.nAvgBytesPerSec = f.nSamplesPerSec * f.nBlockAlign;
+    // -1 becomes WAVE_MAPPER, the system's default device.
+    const UINT id = static_cast<UINT>(device_id);
+    const DWORD_PTR callback = reinterpret_cast<DWORD_PTR>(event_);
+    MMRESULT r;
+    if (direction_ == WaveDirection::playback) {
+      HWAVEOUT out = nullptr;
+      r = waveOutOpen(&out, id, &f, callback, 0, CALLBACK_EVENT);
+      handle_ = out;
+    } else {
+      HWAVEIN in = nullptr;
+      r = waveInOpen(&in, id, &f, callback, 0, CALLBACK_EVENT);
+      handle_ = in;
+    }
+    if (r != MMSYSERR_NOERROR) {
+      handle_ = nullptr;
+      return false;
+    }
+    for (unsigned i = 0; i < device_slots; ++i) {
+      WAVEHDR& h = headers_[i];
+      h.lpData = reinterpret_cast<LPSTR>(storage_.data() + static_cast<size_t>(i) * static_cast<size_t>(buffer_bytes_));
+      h.dwBufferLength = static_cast<DWORD>(buffer_bytes_);
+      if (calls_.prepare(handle_, &h) != MMSYSERR_NOERROR) return false;
+    }
+    return true;
+  }
+
+  bool wait(int timeout_ms) override {
+    const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms > 0 ? timeout_ms : 0);
+    for (;;) {
+      collect();
+      if (signalled_ < available_) {
+        ++signalled_;
+        return true;
+      }
+      const ULONGLONG now = GetTickCount64();
+      if (now >= until) return false;
+      // A header finishing after collect() has set the event, so this wakes at once.
+      WaitForSingleObject(event_, static_cast<DWORD>(until - now));
+    }
+  }
+
+  bool queue(const uint8_t* data, int length) override {
+    if (length <= 0 || length > buffer_bytes_) return false;
+    if (direction_ == WaveDirection::playback && !data) return false;
+    collect();
+    // A header is free again once the device has finished it (playback) or the worker
+    // has taken its recording (capture).
+    const unsigned oldest = direction_ == WaveDirection::playback ? done_ : taken_;
+    if (tail_ - oldest >= device_slots) return false;
+    WAVEHDR& h = headers_[tail_ % device_slots];
+    if (direction_ == WaveDirection::playback) {
+      std::memcpy(h.lpData, data, static_cast<size_t>(length));
+    }
+    h.dwBufferLength = static_cast<DWORD>(length);
+    h.dwBytesRecorded = 0;
+    flags(h).fetch_and(~static_cast<DWORD>(WHDR_DONE));
+    if (calls_.add(handle_, &h) != MMSYSERR_NOERROR) return false;
+    ++tail_;
+    return true;
+  }
+
+  bool take(uint8_t* data, int length) override {
+    if (direction_ != WaveDirection::capture) return false;
+    collect();
+    if (taken_ == done_) return false;
+    const WAVEHDR& h = headers_[taken_ % device_slots];
+    const int recorded = static_cast<int>(h.dwBytesRecorded);
+    const int n = recorded < length ? recorded : length;
+    if (n > 0) std::memcpy(data, h.lpData, static_cast<size_t>(n));
+    ++taken_;
+    return true;
+  }
+
+  void start() override {
+    if (direction_ == WaveDirection::capture) waveInStart(static_cast<HWAVEIN>(handle_));
+  }
+
+  // Both resets mark every header done and return it; collect() then counts each one.
+  void reset() override { calls_.reset(handle_); }
+
+ private:
+  // The device writes a header's flags from its own thread.
+  static std::atomic_ref<DWORD> flags(WAVEHDR& h) { return std::atomic_ref<DWORD>(h.dwFlags); }
+
+  // Counts the headers the device has returned since the last look, oldest first: one
+  // completion signal each.
+  void collect() {
+    while (done_ != tail_ && (flags(headers_[done_ % device_slots]).load() & WHDR_DONE)) {
+      ++done_;
+      ++available_;
+    }
+  }
+
+  const WaveDirection direction_;
+  const WaveCalls& calls_;
+  const int buffer_bytes_;
+  std::vector<uint8_t> storage_;
+  WAVEHDR headers_[device_slots] = {};
+  HANDLE event_;
+  HANDLE handle_ = nullptr;
+  // The worker's own counts, only ever touched on its thread.
+  unsigned tail_ = 0;       // headers queued
+  unsigned done_ = 0;       // headers returned by the device
+  unsigned taken_ = 0;      // capture: recordings handed to the worker
+  unsigned available_ = 1;  // completion signals so far: the opening and each return
+  unsigned signalled_ = 0;  // completion signals handed out by wait()
+};
+
+class WinmmWaveBackend final : public WaveBackend {
+ public:
+  std::unique_ptr<WaveDevice> open(WaveDirection direction, int device_id,
+                                   const WaveFormat& format, int buffer_bytes) override {
+    if (buffer_bytes <= 0 || format.channels <= 0 || format.sample_rate <= 0) return nullptr;
+    auto device = std::make_unique<WinmmWaveDevice>(direction, buffer_bytes);
+    if (!device->open(device_id, format)) return nullptr;
+    return device;
   }
 };
 
 }  // namespace
 
 WaveBackend& system_wave_backend() {
-  static NoWaveBackend backend;
+  static WinmmWaveBackend backend;
   return backend;
 }
