@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/tcp_address_list.h"
 #include "platform/tcp_socket.h"
 
 namespace {
@@ -50,15 +51,7 @@ bool tcp_resolve(const std::string& host, uint16_t port, std::vector<TcpAddress>
     reason = tcp_error_text(resolved);
     return false;
   }
-  addresses.clear();
-  for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
-    TcpAddress address;
-    if (a->ai_addrlen > sizeof address.bytes) continue;
-    address.family = a->ai_family;
-    address.length = static_cast<int>(a->ai_addrlen);
-    std::memcpy(address.bytes, a->ai_addr, a->ai_addrlen);
-    addresses.push_back(address);
-  }
+  tcp_addresses_from(found, addresses);
   freeaddrinfo(found);
   return true;
 }
