@@ -1,6 +1,8 @@
 // How strong one tone is in a stream of I/Q pairs: a direct DFT at one frequency.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
@@ -27,4 +29,41 @@ inline double tone_amplitude(const std::vector<uint8_t>& bytes, double frequency
 // 16-bit stereo PCM frames (I left, Q right).
 inline double tone_amplitude(const std::vector<int16_t>& frames, double frequency, double rate) {
   return tone_amplitude(frames.data(), frames.size() / 2, frequency, rate);
+}
+
+// I/Q pairs under a Hann window, so that a gap in a recording or a tone further off leaks
+// little into the frequencies around the one looked for. Amplitudes measured on them are
+// half of the unwindowed ones.
+inline std::vector<double> hann_windowed(const std::vector<int16_t>& frames) {
+  const size_t pairs = frames.size() / 2;
+  std::vector<double> windowed(2 * pairs);
+  for (size_t k = 0; k < pairs; ++k) {
+    const double w =
+        0.5 - 0.5 * std::cos(2 * std::numbers::pi * (static_cast<double>(k) + 0.5) / static_cast<double>(pairs));
+    windowed[2 * k] = w * frames[2 * k];
+    windowed[2 * k + 1] = w * frames[2 * k + 1];
+  }
+  return windowed;
+}
+
+// The frequency between `from` and `to` Hz where windowed I/Q pairs are strongest, to a
+// tenth of a hertz: a grid at half the window's resolution, then finer around its best.
+inline double strongest_tone(const std::vector<double>& windowed, double rate, double from, double to) {
+  const size_t pairs = windowed.size() / 2;
+  auto best = [&](double lo, double hi, double step) {
+    double at = lo;
+    double peak = -1;
+    for (int n = 0; lo + n * step <= hi + step / 2; ++n) {
+      const double f = lo + n * step;
+      const double a = tone_amplitude(windowed.data(), pairs, f, rate);
+      if (a > peak) {
+        peak = a;
+        at = f;
+      }
+    }
+    return at;
+  };
+  const double coarse = rate / static_cast<double>(pairs) / 2;
+  const double near = best(from, to, coarse);
+  return best(std::max(from, near - coarse), std::min(to, near + coarse), 0.1);
 }
