@@ -5,8 +5,9 @@
 // Wine with its sound drivers off) the tests that need one skip themselves.
 //
 // Under Wine the loopback passes on an idle machine, but with the cores busy Wine's own
-// mixer drops or repeats short stretches between the device and the sound server, so it
-// runs only when asked (RXIQ_WINE_LOOPBACK=1).
+// mixer now and then puts a few milliseconds of silence between the device and the sound
+// server, so it runs only when asked (RXIQ_WINE_LOOPBACK=1): scripts/test-windows asks
+// once the parallel test run is over, with a sound server of its own and a few tries.
 #include <gtest/gtest.h>
 
 #include <algorithm>
