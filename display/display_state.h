@@ -12,6 +12,8 @@
 #include "display/surface.h"
 #include "dsp/fft_snapshot.h"
 #include "platform/terminal_presenter.h"
+#include "platform/terminal_window.h"
+#include "platform/window_drawing.h"
 #include "variants/variant.h"
 
 inline constexpr int surface_width = 1024;
@@ -40,6 +42,8 @@ struct DisplayState {
 
   // Display thread only from here on.
   bool console_window = false;  // the terminal was found
+  ConsoleWindow window;         // the console's own window, where there is one
+  ConsoleOutputMode output_mode;  // the console's output mode before the picture
   bool surfaces_made = false;   // scale_surface and frame_surface exist
   Surface scale_surface;
   Surface frame_surface;

@@ -14,6 +14,7 @@
 #include "platform/terminal_graphics.h"
 #include "platform/terminal_window.h"
 #include "platform/thread_name.h"
+#include "platform/window_drawing.h"
 
 namespace {
 
@@ -58,6 +59,56 @@ int picture_rows_for(PresenterKind kind, const TerminalSize& size, int picture_h
     rows = (picture_height + cell_height - 1) / cell_height;
   }
   return std::clamp(rows, 1, std::max(1, size.rows - 1));
+}
+
+// The picture in the terminal's top rows, written by a terminal presenter; messages
+// scroll below it.
+void start_on_terminal(DisplayState& d) {
+  TerminalPresenter& p = d.presenter;
+  const TerminalSize size = terminal_size();
+  const int width = size.pixel_width > 0 ? size.pixel_width : size.columns * fallback_cell_width;
+  const int height =
+      size.pixel_height > 0 ? size.pixel_height : size.rows * fallback_cell_height;
+  // A sixel picture wider than the terminal takes is refused whole: show the centre.
+  d.view_width = p.kind == PresenterKind::sixel ? std::min(width, sixel_width_limit(terminal_caps))
+                                                : width;
+  d.view_height = picture_height_for(p.kind, size);
+  p.columns = size.columns;
+  p.picture_rows = picture_rows_for(p.kind, size, d.view_height);
+  p.blocks_layout.columns = size.columns;
+  p.blocks_layout.rows = p.picture_rows;
+  p.blocks_layout.terminal_rows = size.rows;
+  p.blocks_layout.label_top = d.waterfall_row - 40 + d.label_line_height;
+  p.blocks_layout.waterfall_top = d.waterfall_row;
+  p.blocks_layout.label_colour = label_colour;
+  d.output_mode = console_virtual_terminal_on();
+  console_write(picture_area_open_text(p.picture_rows, size.rows));
+  presenter_start(p);
+  d.presenting = true;
+
+  d.print(window_geometry_format, 0, 0, width, height);
+  if (p.kind == PresenterKind::blocks) {
+    d.print(presenter_line_format, presenter_name(p.kind),
+            std::min(p.columns, view_columns(d.view_width).count), p.picture_rows, "cells");
+  } else {
+    d.print(presenter_line_format, presenter_name(p.kind), view_columns(d.view_width).count,
+            d.view_height, "px");
+  }
+}
+
+// The picture over the top-left corner of the console window's client area, over the
+// console's text, as wide as the window.
+void start_on_window(DisplayState& d) {
+  TerminalPresenter& p = d.presenter;
+  const WindowRect r = window_rectangle(d.window.handle);
+  d.view_width = r.width;
+  d.view_height = window_copy_height;
+  p.window = d.window.handle;
+  presenter_start(p);
+  d.presenting = true;
+  d.print(window_geometry_format, r.left, r.top, r.width, r.height);
+  d.print(presenter_line_format, presenter_name(p.kind), view_columns(d.view_width).count,
+          d.view_height, "px");
 }
 
 bool keep_running(const RxState& state, const DisplayState& d, uint32_t generation) {
@@ -121,7 +172,7 @@ void display_close(DisplayState& display) {
 
 int display_thread(RxState& state, DisplayState& d, uint32_t generation) {
   if (!d.surfaces_made) {
-    d.console_window = find_console_window();
+    d.console_window = find_console_window(&d.window);
     if (!d.console_window) {
       d.print("%s", no_terminal_text);
       return 0;
@@ -130,40 +181,17 @@ int display_thread(RxState& state, DisplayState& d, uint32_t generation) {
   }
   build_waterfall_palette(d.waterfall_palette);
 
-  const TerminalSize size = terminal_size();
-  const int width = size.pixel_width > 0 ? size.pixel_width : size.columns * fallback_cell_width;
-  const int height =
-      size.pixel_height > 0 ? size.pixel_height : size.rows * fallback_cell_height;
-
   TerminalPresenter& p = d.presenter;
-  p.kind = presenter_from_environment();
+  p.kind = presenter_from_environment(d.window);
   if (const char* unknown = presenter_unknown_forced(); unknown && !d.unknown_presenter_reported) {
-    d.print(unknown_presenter_format, unknown);
+    d.print(console_window_drawing ? unknown_console_presenter_format : unknown_presenter_format,
+            unknown);
     d.unknown_presenter_reported = true;
   }
-  // A sixel picture wider than the terminal takes is refused whole: show the centre.
-  d.view_width = p.kind == PresenterKind::sixel ? std::min(width, sixel_width_limit(terminal_caps))
-                                                : width;
-  d.view_height = picture_height_for(p.kind, size);
-  p.columns = size.columns;
-  p.picture_rows = picture_rows_for(p.kind, size, d.view_height);
-  p.blocks_layout.columns = size.columns;
-  p.blocks_layout.rows = p.picture_rows;
-  p.blocks_layout.terminal_rows = size.rows;
-  p.blocks_layout.label_top = d.waterfall_row - 40 + d.label_line_height;
-  p.blocks_layout.waterfall_top = d.waterfall_row;
-  p.blocks_layout.label_colour = label_colour;
-  console_write(picture_area_open_text(p.picture_rows, size.rows));
-  presenter_start(p);
-  d.presenting = true;
-
-  d.print(window_geometry_format, 0, 0, width, height);
-  if (p.kind == PresenterKind::blocks) {
-    d.print(presenter_line_format, presenter_name(p.kind),
-            std::min(p.columns, view_columns(d.view_width).count), p.picture_rows, "cells");
+  if (p.kind == PresenterKind::gdi) {
+    start_on_window(d);
   } else {
-    d.print(presenter_line_format, presenter_name(p.kind), view_columns(d.view_width).count,
-            d.view_height, "px");
+    start_on_terminal(d);
   }
   d.print("%s", key_help_text);
   draw_scale(d, state.frequency.load(std::memory_order_relaxed));
@@ -174,8 +202,11 @@ int display_thread(RxState& state, DisplayState& d, uint32_t generation) {
   }
 
   d.presenting = false;
-  presenter_stop(p);
-  console_write(presenter_erase_text(p) + picture_area_close_text(p.picture_rows));
+  presenter_stop(p);  // the console window, if drawn on, repaints its text
+  if (p.kind != PresenterKind::gdi) {
+    console_write(presenter_erase_text(p) + picture_area_close_text(p.picture_rows));
+    console_output_mode_restore(d.output_mode);
+  }
   d.print("%s", key_help_text);
   return 0;
 }

@@ -30,6 +30,11 @@ inline constexpr const char* unknown_presenter_format =
     "Display: RXIQ_DISPLAY=%s is not known (kitty, sixel or blocks); using the terminal's "
     "answers\n";
 
+// The same on a Windows console, whose choice comes from the console window.
+inline constexpr const char* unknown_console_presenter_format =
+    "Display: RXIQ_DISPLAY=%s is not known (gdi, kitty, sixel or blocks); choosing from the "
+    "console\n";
+
 // Starts display_thread (display_run is already set). A display thread that is still
 // running is told to end and waited for first, so only one thread ever draws.
 void display_start(RxState& state, DisplayState& display);

@@ -91,6 +91,24 @@ double settle_gain(double g, float x, float y) {
 
 void sleep_idle() { std::this_thread::sleep_for(std::chrono::milliseconds(dsp_idle_ms)); }
 
+// The stores to wait for before the next wake-up: with the spectrum on screen every
+// store, so that each snapshot is drawn; otherwise as many as complete the PCM block
+// being collected, which is what anyone hears, so that the thread wakes once per block
+// with its filter still in the cache.
+uint64_t stores_to_wait_for(const DspLinks& links) {
+  const uint64_t next = links.dsp.next_store.load(std::memory_order_relaxed);
+  const FirFilter& filter = links.filter;
+  if (links.state.display_run.load(std::memory_order_relaxed) != 0 || filter.phase < 0 ||
+      filter.phase >= filter.decimation) {
+    return next + 1u;
+  }
+  const int64_t to_block = static_cast<int64_t>(filter.decimation - filter.phase) +
+                           static_cast<int64_t>(block_frames - 1 - links.dsp.out_count) * filter.decimation;
+  const int64_t slots =
+      std::clamp<int64_t>((to_block + ring_slot_pairs - 1) / ring_slot_pairs, 1, dsp_max_stores_per_wake);
+  return next + static_cast<uint64_t>(slots);
+}
+
 }  // namespace
 
 void dsp_build_table(DspState& dsp) {
@@ -208,7 +226,9 @@ int dsp_thread(DspLinks links) {
       if (links.idle != nullptr) {
         links.idle(links.idle_context);
       } else if (links.ring_stored != nullptr) {
-        wake_event_wait(*links.ring_stored, links.store_wait_ms);
+        if (!ring_request_wake(ring, stores_to_wait_for(links))) {
+          wake_event_wait(*links.ring_stored, links.store_wait_ms);
+        }
       } else {
         sleep_idle();
       }

@@ -20,10 +20,14 @@ inline constexpr int max_pcm = 32767;                      // -32,768 is never p
 inline constexpr float initial_delitel = 128.0f;
 inline constexpr float initial_usilitel = 430000.0f;
 inline constexpr int dsp_idle_ms = 10;
-// With a wake-up from the tuner, the wait for the next store: the store or a stop ends
-// it, so this limit is only a backstop for a writer that has stopped storing, long
-// enough that an idle thread wakes no more often than blocks arrive.
-inline constexpr int dsp_store_wait_ms = 100;
+// With a wake-up from the tuner, the wait for the stores that complete a block: they or
+// a stop end it, so this limit is only a backstop for a writer that has stopped storing,
+// longer than the slowest block (107 ms of samples in rxiq12) so that an idle thread
+// wakes no more often than blocks arrive.
+inline constexpr int dsp_store_wait_ms = 250;
+// The most stores one wake-up waits for: a block needs about four, and the writer must
+// stay far from lapping the reader.
+inline constexpr int dsp_max_stores_per_wake = 8;
 
 // Where finished PCM blocks go: the receiver points it at audio_write(slots, 0, data, length);
 // rxiq-dsp points it at standard output. The result is not examined.
@@ -77,8 +81,9 @@ struct DspLinks {
   // Called when the ring is empty; null sleeps 10 ms. Tests drive the thread through it.
   void (*idle)(void* context) = nullptr;
   void* idle_context = nullptr;
-  // Set by the tuner thread after each store and on a stop; when given (and no idle
-  // hook), the empty ring waits for it instead of sleeping.
+  // Set by the tuner thread once its stores reach the reader's wake-up (ring_wake_at)
+  // and on a stop; when given (and no idle hook), the empty ring waits for it instead of
+  // sleeping.
   WakeEvent* ring_stored = nullptr;
   int store_wait_ms = dsp_store_wait_ms;
 };

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <pa_linux_alsa.h>
 #include <portaudio.h>
 #include <semaphore.h>
 #include <vector>
@@ -75,6 +76,11 @@ class PortAudioWaveDevice final : public WaveDevice {
       stream_ = nullptr;
       return false;
     }
+    // The card's clock waits for nobody: on a busy machine a callback thread that waits
+    // its turn behind compilers starves the sound server, which then skips seconds. Where
+    // the system allows it (an rtprio limit, or root), the thread runs ahead of them.
+    const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi);
+    if (host && host->type == paALSA) PaAlsa_EnableRealtimeScheduling(stream_, 1);
     // Playback runs from the start and plays silence until a buffer is queued; capture
     // waits for start().
     if (out) {

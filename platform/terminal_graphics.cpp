@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/window_drawing.h"
+
 TerminalCaps terminal_caps;
 
 namespace {
@@ -136,6 +138,7 @@ void probe_reader_feed(ProbeReader& reader, uint8_t byte, TerminalCaps& caps) {
 std::string sixel_size_query_text() { return "\x1b[?2;1;0S\x1b[c"; }
 
 bool presenter_name_known(const char* forced) {
+  if (console_window_drawing && forced && std::strcmp(forced, "gdi") == 0) return true;
   return forced && (std::strcmp(forced, "kitty") == 0 || std::strcmp(forced, "sixel") == 0 ||
                     std::strcmp(forced, "blocks") == 0);
 }
@@ -155,7 +158,20 @@ PresenterKind presenter_choose(const TerminalCaps& caps, const char* forced, con
   return PresenterKind::blocks;
 }
 
-PresenterKind presenter_from_environment() {
+PresenterKind presenter_choose_console(const ConsoleWindow& window, const char* forced) {
+  if (forced && std::strcmp(forced, "gdi") == 0) {
+    return window.handle ? PresenterKind::gdi : PresenterKind::blocks;
+  }
+  if (forced && std::strcmp(forced, "kitty") == 0) return PresenterKind::kitty;
+  if (forced && std::strcmp(forced, "sixel") == 0) return PresenterKind::sixel;
+  if (forced && std::strcmp(forced, "blocks") == 0) return PresenterKind::blocks;
+  // Windows Terminal draws its tabs itself: anything put on a window there is lost.
+  if (window.handle && window.visible && !window.windows_terminal) return PresenterKind::gdi;
+  return PresenterKind::blocks;
+}
+
+PresenterKind presenter_from_environment(const ConsoleWindow& window) {
+  if (console_window_drawing) return presenter_choose_console(window, std::getenv("RXIQ_DISPLAY"));
   return presenter_choose(terminal_caps, std::getenv("RXIQ_DISPLAY"), std::getenv("TERM"),
                           std::getenv("TMUX"));
 }
@@ -172,6 +188,8 @@ const char* presenter_name(PresenterKind kind) {
       return "kitty";
     case PresenterKind::sixel:
       return "sixel";
+    case PresenterKind::gdi:
+      return "gdi";
     case PresenterKind::blocks:
       break;
   }

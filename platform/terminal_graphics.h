@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/terminal_presenter.h"
+#include "platform/terminal_window.h"
 
 struct TerminalCaps {
   bool probed = false;    // the queries were sent and answered (the DA1 reply came)
@@ -57,7 +58,8 @@ void probe_reader_feed(ProbeReader& reader, uint8_t byte, TerminalCaps& caps);
 // else reads in_fd (the key loop), with in_fd already in raw mode.
 void terminal_graphics_probe(int in_fd, int out_fd);
 
-// True when forced (a value of RXIQ_DISPLAY) names a presenter: kitty, sixel or blocks.
+// True when forced (a value of RXIQ_DISPLAY) names a presenter: kitty, sixel or blocks,
+// and on Windows gdi.
 bool presenter_name_known(const char* forced);
 
 // The presenter: forced (the value of RXIQ_DISPLAY) when it names one, otherwise
@@ -66,8 +68,14 @@ bool presenter_name_known(const char* forced);
 PresenterKind presenter_choose(const TerminalCaps& caps, const char* forced, const char* term,
                                const char* tmux);
 
-// presenter_choose with terminal_caps and this process's environment.
-PresenterKind presenter_from_environment();
+// The presenter on a Windows console, which answers no queries: forced when it names
+// one (gdi only where the console has a window); otherwise gdi on a console window shown
+// on the screen outside Windows Terminal, else blocks.
+PresenterKind presenter_choose_console(const ConsoleWindow& window, const char* forced);
+
+// This process's presenter: presenter_choose_console with RXIQ_DISPLAY on Windows,
+// presenter_choose with terminal_caps and the environment elsewhere.
+PresenterKind presenter_from_environment(const ConsoleWindow& window);
 
 // The value of RXIQ_DISPLAY when it is set, not empty and names no presenter; else null.
 const char* presenter_unknown_forced();

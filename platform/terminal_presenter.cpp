@@ -17,9 +17,15 @@ void writer_loop(TerminalPresenter& p) {
       p.mailbox.wait(m, std::memory_order_acquire);
       m = p.mailbox.load(std::memory_order_acquire);
     }
-    if (m & mailbox_stop) return;
+    if (m & mailbox_stop) break;
     const PresentFrame* frame = presenter_take(p);
     if (!frame) continue;
+    if (p.kind == PresenterKind::gdi) {
+      window_paint(p.painter, p.window, frame->pixels.data(), frame->width, frame->height);
+      p.written.fetch_add(1, std::memory_order_release);
+      p.written.notify_all();
+      continue;
+    }
     p.out.clear();
     presenter_encode(p, *frame, p.out);
     // One write per frame: a console message never lands inside a picture.
@@ -27,6 +33,7 @@ void writer_loop(TerminalPresenter& p) {
     p.written.fetch_add(1, std::memory_order_release);
     p.written.notify_all();
   }
+  window_painter_release(p.painter);
 }
 
 }  // namespace
@@ -105,6 +112,8 @@ void presenter_encode(TerminalPresenter& p, const PresentFrame& frame, std::stri
                       p.picture_rows);
       }
       break;
+    case PresenterKind::gdi:
+      break;  // drawn on the window, nothing to write
   }
 }
 
@@ -113,11 +122,13 @@ void presenter_stop(TerminalPresenter& p) {
   p.mailbox.fetch_or(mailbox_stop, std::memory_order_acq_rel);
   p.mailbox.notify_all();
   p.writer.join();
+  if (p.kind == PresenterKind::gdi) window_repaint(p.window);
   // Ready for a later start: nothing waiting, no stop.
   p.mailbox.store(static_cast<uint32_t>(3 - p.back - p.front), std::memory_order_relaxed);
 }
 
 std::string presenter_erase_text(const TerminalPresenter& p) {
+  if (p.kind == PresenterKind::gdi) return {};
   std::string out = "\x1b" "7";
   if (p.kind == PresenterKind::kitty) {
     out += kitty_delete_text(kitty_picture_id) + kitty_delete_text(kitty_other_picture_id);

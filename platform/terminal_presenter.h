@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "platform/graphics_encoders.h"
+#include "platform/window_drawing.h"
 
-enum class PresenterKind { kitty, sixel, blocks };
+// gdi draws on the console's own window (Windows) instead of writing to the terminal.
+enum class PresenterKind { kitty, sixel, blocks, gdi };
 
 struct PresentFrame {
   std::vector<uint32_t> pixels;  // 0x00BBGGRR, width per row
@@ -36,13 +38,15 @@ struct TerminalPresenter {
   int front = 1;                     // writer's
   std::atomic<uint32_t> mailbox{2};  // index of the frame in between, plus the bits below
   std::atomic<uint32_t> skipped{0};  // frames replaced before the writer took them
-  std::atomic<uint32_t> written{0};  // frames put on the terminal
+  std::atomic<uint32_t> written{0};  // frames put on the terminal (or the window)
   std::thread writer;
   std::string out;  // the writer's encoding buffer, kept between frames
   uint32_t kitty_shown = 0;  // writer's: image number on the terminal now, 0 for none
   int kitty_width = 0;       // writer's: its size
   int kitty_height = 0;
   BlocksScreen blocks_screen;  // writer's: the cells on the terminal now
+  void* window = nullptr;  // gdi: the console's window, set before the start
+  WindowPainter painter;   // writer's: gdi's memory bitmap
 };
 
 inline constexpr uint32_t mailbox_index_mask = 3;
@@ -64,7 +68,8 @@ const PresentFrame* presenter_take(TerminalPresenter& p);
 // what is on the terminal now (the writer's side of p).
 void presenter_encode(TerminalPresenter& p, const PresentFrame& frame, std::string& out);
 
-// Ends the writer after the frame it is writing; frames still waiting are dropped.
+// Ends the writer after the frame it is writing; frames still waiting are dropped. The
+// gdi presenter then has the window repaint its own text over the picture.
 void presenter_stop(TerminalPresenter& p);
 
 // Image numbers the kitty presenter uses for the picture, in turn: a frame of a new
@@ -73,5 +78,6 @@ void presenter_stop(TerminalPresenter& p);
 inline constexpr uint32_t kitty_picture_id = 2024;
 inline constexpr uint32_t kitty_other_picture_id = 2025;
 
-// The bytes that take the picture off the terminal's top picture_rows rows.
+// The bytes that take the picture off the terminal's top picture_rows rows; none for
+// gdi, whose picture is never on the terminal.
 std::string presenter_erase_text(const TerminalPresenter& p);

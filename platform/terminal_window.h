@@ -18,9 +18,18 @@ std::string title_push_text();
 std::string title_set_text(const std::string& title);
 std::string title_pop_text();
 
+// A console's own window, which pictures can be drawn on (Windows); Linux has none.
+struct ConsoleWindow {
+  void* handle = nullptr;         // the window, null when none was found
+  bool visible = false;           // shown on the screen (Windows Terminal hides its consoles')
+  bool windows_terminal = false;  // the console is a Windows Terminal tab (WT_SESSION)
+};
+
 // Marks the terminal with the temporary title for 40 ms, then puts the old title back.
-// True when the output (console_out.fd) is a terminal; writes nothing otherwise.
-bool find_console_window();
+// True when the output (console_out.fd) is a terminal (a console on Windows); writes
+// nothing otherwise. On Windows, window receives the console's window: the top-level
+// window that showed the temporary title, else the console's own.
+bool find_console_window(ConsoleWindow* window = nullptr);
 
 struct TerminalSize {
   int columns = 0;

@@ -22,7 +22,7 @@ uint32_t tick_count() {
   return static_cast<uint32_t>(ms);
 }
 
-bool find_console_window() {
+bool find_console_window(ConsoleWindow*) {
   if (!isatty(console_out.fd)) return false;
   const std::string title = console_title_text(tick_count(), static_cast<int>(getpid()));
   console_write(title_push_text() + title_set_text(title));

@@ -18,3 +18,17 @@ void ring_store(SampleRing& ring, const uint8_t* block) {
   ring.ring_stores.store(store + 1u, std::memory_order_relaxed);
   ring.ring_write.store(ring_next(slot), std::memory_order_release);
 }
+
+// The two sides each write their own word, then read the other's; the fences make sure
+// at least one of them sees the other's write, so a wake-up is never missed.
+bool ring_wake_due(const SampleRing& ring) {
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  return ring.ring_stores.load(std::memory_order_relaxed) >=
+         ring.ring_wake_at.load(std::memory_order_relaxed);
+}
+
+bool ring_request_wake(SampleRing& ring, uint64_t stores) {
+  ring.ring_wake_at.store(stores, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  return ring.ring_stores.load(std::memory_order_relaxed) >= stores;
+}

@@ -23,7 +23,10 @@ struct SampleRing {
   std::atomic<uint64_t> ring_seq[ring_slots];
   std::atomic<int32_t> ring_write;   // slot the writer fills next; tuner thread only
   std::atomic<int32_t> ring_read;    // slot the reader consumes next; DSP thread only
-  std::atomic<uint64_t> ring_stores; // blocks stored so far; tuner thread only
+  std::atomic<uint64_t> ring_stores; // blocks stored so far; written by the tuner thread only
+  // The reader sleeps until ring_stores reaches this, and the writer wakes it then; a
+  // reader that asks for several stores at once wakes once for all of them.
+  std::atomic<uint64_t> ring_wake_at;
 };
 
 // Both indices advance alike: 99 wraps to 0, anything else grows by 1.
@@ -33,6 +36,14 @@ inline int32_t ring_next(int32_t index) { return index > ring_slots - 2 ? 0 : in
 // sets its count to 65,536, then publishes the advanced ring_write with a release
 // store. Never waits and never looks at ring_read.
 void ring_store(SampleRing& ring, const uint8_t* block);
+
+// Writer side, after ring_store: true when the stores made so far reach the reader's
+// wake-up.
+bool ring_wake_due(const SampleRing& ring);
+
+// Reader side: asks to be woken once `stores` stores have been made in all. True when
+// they already have, so there is nothing to wait for.
+bool ring_request_wake(SampleRing& ring, uint64_t stores);
 
 // What the reader got from one slot.
 struct RingTake {

@@ -152,7 +152,7 @@ int tuner_thread(TunerLinks links) {
       failed_in_row = 0;
     }
     ring_store(links.ring, read_buffer.get());
-    if (links.ring_stored) wake_event_set(*links.ring_stored);
+    if (links.ring_stored && ring_wake_due(links.ring)) wake_event_set(*links.ring_stored);
 
     const int32_t frequency_now = s.frequency.load();
     if (frequency_now != applied_frequency) {

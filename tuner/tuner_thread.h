@@ -30,7 +30,7 @@ struct TunerLinks {
   SampleRing& ring;
   FirFilter& filter;
   std::function<void()> start_dsp;  // starts the DSP thread, once the dongle is configured
-  WakeEvent* ring_stored = nullptr;  // set after each store and once the reading stops
+  WakeEvent* ring_stored = nullptr;  // set when a store reaches the reader's wake-up, and once the reading stops
 };
 
 // The thread body. Returns 0 when the read loop ends (running cleared, or the dongle

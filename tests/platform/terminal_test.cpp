@@ -2,6 +2,7 @@
 // picture keeps.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "platform/terminal_graphics.h"
 #include "platform/terminal_presenter.h"
 #include "platform/terminal_window.h"
+#include "platform/window_drawing.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/terminal_harness.h"
 #include "tests/support/text_search.h"
@@ -164,6 +166,48 @@ TEST(TerminalGraphics, PresenterChoice) {
   EXPECT_FALSE(presenter_name_known("Sixel"));
   EXPECT_FALSE(presenter_name_known(""));
   EXPECT_TRUE(presenter_name_known("blocks"));
+}
+
+TEST(TerminalGraphics, ConsolePresenterChoiceComesFromTheConsoleWindow) {
+  using K = PresenterKind;
+  int dummy = 0;
+  const ConsoleWindow none;
+  const ConsoleWindow shown{&dummy, true, false};
+  const ConsoleWindow hidden{&dummy, false, false};           // a pseudo console's window
+  const ConsoleWindow terminal_tab{&dummy, true, true};       // Windows Terminal's own window
+  EXPECT_EQ(presenter_choose_console(shown, nullptr), K::gdi);
+  EXPECT_EQ(presenter_choose_console(shown, ""), K::gdi);
+  EXPECT_EQ(presenter_choose_console(shown, "bogus"), K::gdi);
+  EXPECT_EQ(presenter_choose_console(hidden, nullptr), K::blocks);
+  EXPECT_EQ(presenter_choose_console(terminal_tab, nullptr), K::blocks);
+  EXPECT_EQ(presenter_choose_console(none, nullptr), K::blocks);
+  // Asked for by name: honoured, gdi wherever there is a window at all.
+  EXPECT_EQ(presenter_choose_console(terminal_tab, "sixel"), K::sixel);
+  EXPECT_EQ(presenter_choose_console(shown, "blocks"), K::blocks);
+  EXPECT_EQ(presenter_choose_console(shown, "kitty"), K::kitty);
+  EXPECT_EQ(presenter_choose_console(hidden, "gdi"), K::gdi);
+  EXPECT_EQ(presenter_choose_console(none, "gdi"), K::blocks);
+  EXPECT_EQ(presenter_choose_console(shown, "GDI"), K::gdi);  // unknown: the window decides
+  EXPECT_STREQ(presenter_name(K::gdi), "gdi");
+  // Only a Windows console has a window to draw on; elsewhere gdi is an unknown name.
+  EXPECT_EQ(presenter_name_known("gdi"), console_window_drawing);
+}
+
+TEST(TerminalGraphics, GdiAskedForOnATerminalIsReportedAndTheTerminalDecides) {
+  const char* before = std::getenv("RXIQ_DISPLAY");
+  const std::string saved = before ? before : "";
+  setenv("RXIQ_DISPLAY", "gdi", 1);
+  int dummy = 0;
+  const PresenterKind kind = presenter_from_environment(ConsoleWindow{&dummy, true, false});
+  const char* forced = presenter_unknown_forced();
+  const std::string unknown = forced ? forced : "(none)";
+  if (before) {
+    setenv("RXIQ_DISPLAY", saved.c_str(), 1);
+  } else {
+    unsetenv("RXIQ_DISPLAY");
+  }
+  EXPECT_NE(kind, PresenterKind::gdi);
+  EXPECT_EQ(unknown, "gdi");
 }
 
 TEST(TerminalWindow, PictureRowsStayWhileMessagesScrollAndComeBackReadable) {

@@ -241,4 +241,39 @@ TEST(SampleRing, StoresAndTheStopEndTheReadersWaitForSamples) {
   EXPECT_EQ(rig.dsp->out_i[2], rig.value_of(3));
 }
 
+// The tuner's rule (wake the reader once its stores are due) against the real channel
+// filter: with nobody watching the spectrum the reader sleeps until the stores complete
+// the PCM block it is collecting (128,000 samples, a little under four stores in
+// rxiq24), and takes them all in one wake-up; with the display on it takes every store.
+TEST(SampleRing, ReaderWakesOncePerBlockUnlessTheSpectrumIsShown) {
+  for (const bool shown : {false, true}) {
+    RingRig rig;
+    fir_init_channel(*rig.filter, rxiq24_variant);
+    rig.state.display_run.store(shown ? 1 : 0);
+    WakeEvent stored;
+    DspLinks links = rig.links();
+    links.idle = nullptr;
+    links.ring_stored = &stored;
+    links.store_wait_ms = 3600 * 1000;  // only the wake-ups move the reader
+    std::thread reader([&] { dsp_thread(links); });
+    std::vector<uint64_t> woken_at;
+    for (uint64_t n = 1; n <= 12; ++n) {
+      while (stored.state.load() != 2) std::this_thread::yield();  // asleep
+      rig.store(static_cast<uint8_t>(n));
+      if (!ring_wake_due(*rig.ring)) continue;
+      woken_at.push_back(n);
+      wake_event_set(stored);
+      while (rig.dsp->next_store.load() != n) std::this_thread::yield();
+    }
+    while (stored.state.load() != 2) std::this_thread::yield();
+    rig.stop();
+    wake_event_set(stored);
+    reader.join();
+    const std::vector<uint64_t> expected =
+        shown ? std::vector<uint64_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12} : std::vector<uint64_t>{4, 8, 12};
+    EXPECT_EQ(woken_at, expected) << (shown ? "display on" : "display off");
+    EXPECT_EQ(rig.dsp->overruns.load(), 0u);
+  }
+}
+
 }  // namespace
