@@ -35,6 +35,30 @@ struct RingRig {
   }
   float value_of(uint8_t byte) const { return dsp->sample_table[byte]; }
   void stop() { state.running.store(0); }
+  // The thread's links when it waits for the tuner's wake-ups; the wait's limit is far
+  // beyond any test, so only the wake-ups move the reader.
+  DspLinks woken_links(WakeEvent& stored) {
+    DspLinks l = links();
+    l.idle = nullptr;
+    l.ring_stored = &stored;
+    l.store_wait_ms = 3600 * 1000;
+    return l;
+  }
+  // Wakes a reader asleep on `stored` and waits until it has taken store n.
+  void wake_and_await(WakeEvent& stored, uint64_t n) {
+    wake_event_set(stored);
+    while (dsp->next_store.load() != n) std::this_thread::yield();
+  }
+  static void await_sleep(const WakeEvent& stored) {
+    while (stored.state.load() != 2) std::this_thread::yield();
+  }
+  // Stops a reader asleep on `stored`.
+  void stop_sleeping(WakeEvent& stored, std::thread& reader) {
+    await_sleep(stored);
+    stop();
+    wake_event_set(stored);
+    reader.join();
+  }
 
   RxState state{rxiq12_variant};
   std::unique_ptr<SampleRing> ring = std::make_unique<SampleRing>();
@@ -217,25 +241,17 @@ TEST(SampleRing, DspThreadAccountsForEveryStore) {
 }
 
 TEST(SampleRing, StoresAndTheStopEndTheReadersWaitForSamples) {
-  // The wait's limit is far beyond the test, so only the wake-ups move the reader: a
-  // missed one fails the test instead of passing slowly.
+  // Only the wake-ups move the reader: a missed one fails the test instead of passing
+  // slowly.
   RingRig rig;
   WakeEvent stored;
-  DspLinks links = rig.links();
-  links.idle = nullptr;
-  links.ring_stored = &stored;
-  links.store_wait_ms = 3600 * 1000;
-  std::thread reader([&] { dsp_thread(links); });
+  std::thread reader([&, links = rig.woken_links(stored)] { dsp_thread(links); });
   for (uint64_t n = 1; n <= 3; ++n) {
-    while (stored.state.load() != 2) std::this_thread::yield();  // waiting, ring empty
+    RingRig::await_sleep(stored);  // waiting, ring empty
     rig.store(static_cast<uint8_t>(n));
-    wake_event_set(stored);
-    while (rig.dsp->next_store.load() != n) std::this_thread::yield();
+    rig.wake_and_await(stored, n);
   }
-  while (stored.state.load() != 2) std::this_thread::yield();
-  rig.stop();
-  wake_event_set(stored);
-  reader.join();
+  rig.stop_sleeping(stored, reader);
   EXPECT_EQ(rig.state.stream_stop.load(), 10);
   EXPECT_EQ(rig.dsp->out_count, 3);
   EXPECT_EQ(rig.dsp->out_i[2], rig.value_of(3));
@@ -251,24 +267,16 @@ TEST(SampleRing, ReaderWakesOncePerBlockUnlessTheSpectrumIsShown) {
     fir_init_channel(*rig.filter, rxiq24_variant);
     rig.state.display_run.store(shown ? 1 : 0);
     WakeEvent stored;
-    DspLinks links = rig.links();
-    links.idle = nullptr;
-    links.ring_stored = &stored;
-    links.store_wait_ms = 3600 * 1000;  // only the wake-ups move the reader
-    std::thread reader([&] { dsp_thread(links); });
+    std::thread reader([&, links = rig.woken_links(stored)] { dsp_thread(links); });
     std::vector<uint64_t> woken_at;
     for (uint64_t n = 1; n <= 12; ++n) {
-      while (stored.state.load() != 2) std::this_thread::yield();  // asleep
+      RingRig::await_sleep(stored);
       rig.store(static_cast<uint8_t>(n));
       if (!ring_wake_due(*rig.ring)) continue;
       woken_at.push_back(n);
-      wake_event_set(stored);
-      while (rig.dsp->next_store.load() != n) std::this_thread::yield();
+      rig.wake_and_await(stored, n);
     }
-    while (stored.state.load() != 2) std::this_thread::yield();
-    rig.stop();
-    wake_event_set(stored);
-    reader.join();
+    rig.stop_sleeping(stored, reader);
     const std::vector<uint64_t> expected =
         shown ? std::vector<uint64_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12} : std::vector<uint64_t>{4, 8, 12};
     EXPECT_EQ(woken_at, expected) << (shown ? "display on" : "display off");
