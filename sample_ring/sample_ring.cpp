@@ -15,20 +15,20 @@ void ring_store(SampleRing& ring, const uint8_t* block) {
   }
   ring.ring_bytes[slot].store(ring_slot_bytes, std::memory_order_relaxed);
   seq.store(2u * store + 2u, std::memory_order_release);
-  ring.ring_stores.store(store + 1u, std::memory_order_relaxed);
+  // Ordered with the reader's wake-up mark (ring_wake_due).
+  ring.ring_stores.store(store + 1u, std::memory_order_seq_cst);
   ring.ring_write.store(ring_next(slot), std::memory_order_release);
 }
 
-// The two sides each write their own word, then read the other's; the fences make sure
-// at least one of them sees the other's write, so a wake-up is never missed.
+// The two sides each write their own word, then read the other's, all in one total
+// order (sequentially consistent), so at least one of them sees the other's write and a
+// wake-up is never missed.
 bool ring_wake_due(const SampleRing& ring) {
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  return ring.ring_stores.load(std::memory_order_relaxed) >=
-         ring.ring_wake_at.load(std::memory_order_relaxed);
+  return ring.ring_stores.load(std::memory_order_seq_cst) >=
+         ring.ring_wake_at.load(std::memory_order_seq_cst);
 }
 
 bool ring_request_wake(SampleRing& ring, uint64_t stores) {
-  ring.ring_wake_at.store(stores, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  return ring.ring_stores.load(std::memory_order_relaxed) >= stores;
+  ring.ring_wake_at.store(stores, std::memory_order_seq_cst);
+  return ring.ring_stores.load(std::memory_order_seq_cst) >= stores;
 }
