@@ -89,6 +89,14 @@ double settle_gain(double g, float x, float y) {
   return candidate;
 }
 
+// Input samples until the one that completes the PCM block being collected, that one
+// included; -1 while the filter's phase lies outside its decimation period.
+int64_t samples_to_block(const FirFilter& filter, const DspState& dsp) {
+  if (filter.phase < 0 || filter.phase >= filter.decimation) return -1;
+  return static_cast<int64_t>(filter.decimation - filter.phase) +
+         static_cast<int64_t>(block_frames - 1 - dsp.out_count) * filter.decimation;
+}
+
 void sleep_idle() { std::this_thread::sleep_for(std::chrono::milliseconds(dsp_idle_ms)); }
 
 // The stores to wait for before the next wake-up: with the spectrum on screen every
@@ -97,13 +105,8 @@ void sleep_idle() { std::this_thread::sleep_for(std::chrono::milliseconds(dsp_id
 // with its filter still in the cache.
 uint64_t stores_to_wait_for(const DspLinks& links) {
   const uint64_t next = links.dsp.next_store.load(std::memory_order_relaxed);
-  const FirFilter& filter = links.filter;
-  if (links.state.display_run.load(std::memory_order_relaxed) != 0 || filter.phase < 0 ||
-      filter.phase >= filter.decimation) {
-    return next + 1u;
-  }
-  const int64_t to_block = static_cast<int64_t>(filter.decimation - filter.phase) +
-                           static_cast<int64_t>(block_frames - 1 - links.dsp.out_count) * filter.decimation;
+  const int64_t to_block = samples_to_block(links.filter, links.dsp);
+  if (links.state.display_run.load(std::memory_order_relaxed) != 0 || to_block < 0) return next + 1u;
   const int64_t slots =
       std::clamp<int64_t>((to_block + ring_slot_pairs - 1) / ring_slot_pairs, 1, dsp_max_stores_per_wake);
   return next + static_cast<uint64_t>(slots);
@@ -157,12 +160,11 @@ int32_t dsp_process_samples(const DspChain& chain, const float* iq, int32_t pair
     // A run ends with the sample that completes the block being collected, so the block
     // is produced (and the gain moved) before any later sample is tapped or filtered.
     int32_t run = pairs - n;
-    if (filter.phase >= 0 && filter.phase < filter.decimation) {
-      const int64_t to_block = static_cast<int64_t>(filter.decimation - filter.phase) +
-                               static_cast<int64_t>(block_frames - 1 - dsp.out_count) * filter.decimation;
-      if (to_block < run) run = static_cast<int32_t>(to_block);
-    } else {
+    const int64_t to_block = samples_to_block(filter, dsp);
+    if (to_block < 0) {
       run = 1;
+    } else if (to_block < run) {
+      run = static_cast<int32_t>(to_block);
     }
     const float* from = iq + 2 * static_cast<size_t>(n);
     spectrum_tap(chain, from, run);
