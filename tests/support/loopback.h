@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "tuner/dongle.h"
+
 // A socket bound to a free loopback port. Listening unless told otherwise: a bound
 // socket that does not listen refuses every connection made to its port.
 class LoopbackListener {
@@ -91,4 +93,13 @@ inline bool write_all(int fd, const void* data, size_t n) {
     sent += static_cast<size_t>(r);
   }
   return true;
+}
+
+// The network dongle pointed at a loopback port.
+inline DongleChoice tcp_choice(uint16_t port) {
+  DongleChoice c;
+  c.kind = DongleKind::tcp;
+  c.host = "127.0.0.1";
+  c.port = port;
+  return c;
 }

@@ -148,14 +148,6 @@ struct FakeServer {
   }
 };
 
-DongleChoice tcp_choice(uint16_t port) {
-  DongleChoice c;
-  c.kind = DongleKind::tcp;
-  c.host = "127.0.0.1";
-  c.port = port;
-  return c;
-}
-
 // A tuner thread on a network dongle, run on its own thread.
 struct TcpRig {
   RxState state{rxiq12_variant};

@@ -68,14 +68,6 @@ struct ServerRun {
   }
 };
 
-DongleChoice tcp_choice(uint16_t port) {
-  DongleChoice c;
-  c.kind = DongleKind::tcp;
-  c.host = "127.0.0.1";
-  c.port = port;
-  return c;
-}
-
 // --- The client written from the description.
 
 void send_command(int fd, uint8_t code, uint32_t value) {
