@@ -11,6 +11,12 @@ namespace {
 
 const std::string program = std::string(RXIQ_BINARY_DIR) + "/rxiq12";
 const std::vector<std::string> environment = {"LANG=C.UTF-8", "LC_ALL=C.UTF-8"};
+// The simulated dongle with the half-block picture, which any terminal shows.
+const std::vector<std::string> sim_with_blocks = [] {
+  std::vector<std::string> env = environment;
+  env.insert(env.end(), {"RXIQ_DONGLE=sim", "RXIQ_DISPLAY=blocks"});
+  return env;
+}();
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -176,10 +182,7 @@ TEST(Receiver, CtrlZGivesTheShellANormalTerminalAndFgMakesItRawAgain) {
 }
 
 TEST(Receiver, CtrlZTakesThePictureAwayAndFgBringsItBack) {
-  std::vector<std::string> env = environment;
-  env.push_back("RXIQ_DONGLE=sim");
-  env.push_back("RXIQ_DISPLAY=blocks");
-  PtyProcess rx(program, {}, env);
+  PtyProcess rx(program, {}, sim_with_blocks);
   ASSERT_TRUE(rx.started());
   ASSERT_TRUE(wait_for_key_loop(rx)) << rx.output();
   const std::string half_block = "\xe2\x96\x80";
@@ -213,10 +216,7 @@ TEST(Receiver, CtrlZTakesThePictureAwayAndFgBringsItBack) {
 
 TEST(Receiver, ShutdownSignalWithThePictureOnEndsItFirst) {
   for (int signal_number : {SIGTERM, SIGHUP}) {
-    std::vector<std::string> env = environment;
-    env.push_back("RXIQ_DONGLE=sim");
-    env.push_back("RXIQ_DISPLAY=blocks");
-    PtyProcess rx(program, {}, env);
+    PtyProcess rx(program, {}, sim_with_blocks);
     ASSERT_TRUE(rx.started());
     ASSERT_TRUE(wait_for_key_loop(rx)) << rx.output();
     rx.send("v");
