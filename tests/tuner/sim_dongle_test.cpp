@@ -7,6 +7,7 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <optional>
 #include <vector>
 
 #include "tests/support/tone.h"
@@ -17,18 +18,19 @@ constexpr uint32_t rate12 = 1200000;
 constexpr uint32_t default_tuning = 145725000;
 
 
-// An unpaced simulator set up as the receiver sets it up: highest gain, tuned, corrected.
+// An unpaced simulator set up as the receiver sets it up: highest gain, tuned, and
+// corrected unless the correction is to come later.
 struct Configured {
   SimDongle sim{sim_dongle_choice(), false};
   Dongle* dev = nullptr;
 
-  explicit Configured(uint32_t frequency = default_tuning, int ppm = 48) {
+  explicit Configured(uint32_t frequency = default_tuning, std::optional<int> ppm = 48) {
     EXPECT_EQ(sim.open(&dev, 0), 0);
     sim.set_tuner_gain_mode(dev, 1);
     sim.set_tuner_gain(dev, 496);
     sim.set_center_freq(dev, frequency);
     sim.set_sample_rate(dev, rate12);
-    sim.set_freq_correction(dev, ppm);
+    if (ppm) sim.set_freq_correction(dev, *ppm);
   }
 
   std::vector<uint8_t> read(int samples) {
@@ -230,44 +232,33 @@ TEST(SimDongle, AmplitudesFollowTheGainAndTheTableLoopsWithoutASeam) {
 TEST(SimDongle, StartUpBuildsTheTableOnceAndShortReadsMatchIt) {
   // The tuner thread's order: configure, reset, a short discarded read, then the
   // correction, then full blocks.
-  SimDongle sim(sim_dongle_choice(), false);
-  Dongle* dev = nullptr;
-  ASSERT_EQ(sim.open(&dev, 0), 0);
-  sim.set_tuner_gain_mode(dev, 1);
-  sim.set_tuner_gain(dev, 496);
-  sim.set_center_freq(dev, default_tuning);
-  sim.set_sample_rate(dev, rate12);
-  sim.reset_buffer(dev);
+  Configured c(default_tuning, std::nullopt);
+  SimDongle& sim = c.sim;
+  sim.reset_buffer(c.dev);
   std::vector<uint8_t> discarded(4096), block(65536);
   int n = 0;
-  ASSERT_EQ(sim.read_sync(dev, discarded.data(), static_cast<int>(discarded.size()), &n), 0);
+  ASSERT_EQ(sim.read_sync(c.dev, discarded.data(), static_cast<int>(discarded.size()), &n), 0);
   EXPECT_EQ(n, 4096);
   EXPECT_EQ(sim.scene_builds, 0);
   // An odd length and a start past zero, still within the short reach.
   std::vector<uint8_t> odd(1001);
-  ASSERT_EQ(sim.read_sync(dev, odd.data(), static_cast<int>(odd.size()), &n), 0);
+  ASSERT_EQ(sim.read_sync(c.dev, odd.data(), static_cast<int>(odd.size()), &n), 0);
   EXPECT_EQ(sim.scene_builds, 0);
 
   // The same bytes as the table for those settings holds.
-  SimDongle same(sim_dongle_choice(), false);
-  Dongle* other = nullptr;
-  ASSERT_EQ(same.open(&other, 0), 0);
-  same.set_tuner_gain_mode(other, 1);
-  same.set_tuner_gain(other, 496);
-  same.set_center_freq(other, default_tuning);
-  same.set_sample_rate(other, rate12);
-  sim_build_scene(same);
-  EXPECT_TRUE(std::equal(discarded.begin(), discarded.end(), same.scene.begin()));
-  EXPECT_TRUE(std::equal(odd.begin(), odd.end(), same.scene.begin() + 4096));
+  Configured same(default_tuning, std::nullopt);
+  sim_build_scene(same.sim);
+  EXPECT_TRUE(std::equal(discarded.begin(), discarded.end(), same.sim.scene.begin()));
+  EXPECT_TRUE(std::equal(odd.begin(), odd.end(), same.sim.scene.begin() + 4096));
 
-  sim.set_freq_correction(dev, sim_crystal_error_ppm);
-  for (int r = 0; r < 3; ++r) ASSERT_EQ(sim.read_sync(dev, block.data(), static_cast<int>(block.size()), &n), 0);
+  sim.set_freq_correction(c.dev, sim_crystal_error_ppm);
+  for (int r = 0; r < 3; ++r) ASSERT_EQ(sim.read_sync(c.dev, block.data(), static_cast<int>(block.size()), &n), 0);
   EXPECT_EQ(sim.scene_builds, 1);
   // The full reads go on from where the short ones ended (5,097 bytes, rounded down to
   // an I byte), in the table for the corrected settings.
-  same.set_freq_correction(other, sim_crystal_error_ppm);
-  sim_build_scene(same);
-  EXPECT_TRUE(std::equal(block.begin(), block.end(), same.scene.begin() + 5096 + 2 * 65536));
+  same.sim.set_freq_correction(same.dev, sim_crystal_error_ppm);
+  sim_build_scene(same.sim);
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), same.sim.scene.begin() + 5096 + 2 * 65536));
 }
 
 TEST(SimDongle, PacedReadsNeverRunAheadOfTheSampleRate) {
