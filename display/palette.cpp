@@ -1,5 +1,7 @@
 #include "display/palette.h"
 
+#include <algorithm>
+
 #include "display/surface.h"
 
 namespace {
@@ -10,12 +12,12 @@ int scaled(int k, double f) { return static_cast<int>(static_cast<double>(k) * f
 }  // namespace
 
 void build_waterfall_palette(uint32_t* palette) {
-  // Segments are filled top down; each channel keeps its low 8 bits (rgb masks them),
-  // which is what makes the red of 35-99 wrap past 255.
+  // Segments are filled top down. The red ramp of 35-99 would pass 255 at 70; it stops
+  // there, so that strong signals stay the brightest red rather than wrapping to black.
   for (int n = 100; n < palette_size; ++n) palette[n] = rgb(255, 0, 0);
   for (int n = 35; n <= 99; ++n) {
     const int k = n - 35;
-    palette[n] = rgb(173 + scaled(k, 17.0 / 7.0), 0, 0);
+    palette[n] = rgb(std::min(255, 173 + scaled(k, 17.0 / 7.0)), 0, 0);
   }
   for (int n = 5; n <= 34; ++n) {
     const int k = n - 5;

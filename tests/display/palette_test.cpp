@@ -22,19 +22,21 @@ TEST(Palette, EveryEntryMatchesItsSegment) {
   for (int n = 5; n < 35; ++n)
     EXPECT_EQ(palette[n], rgb(pale[n - 5][0], pale[n - 5][1], pale[n - 5][2])) << n;
 
-  // The red of 35-99 wraps past 255 instead of stopping there.
-  const int reds[65] = {173, 175, 177, 180, 182, 185, 187, 190, 192, 194, 197, 199, 202,
-                        204, 207, 209, 211, 214, 216, 219, 221, 223, 226, 228, 231, 233,
-                        236, 238, 241, 243, 245, 248, 250, 253, 255, 2,   4,   6,   9,
-                        11,  14,  16,  18,  21,  23,  26,  28,  31,  33,  35,  38,  40,
-                        43,  45,  48,  50,  53,  55,  57,  60,  62,  65,  67,  70,  72};
-  for (int n = 35; n < 100; ++n) EXPECT_EQ(palette[n], rgb(reds[n - 35], 0, 0)) << n;
+  // The red of 35-99 climbs to 255 and stays there: a stronger signal is never darker.
+  const int reds[35] = {173, 175, 177, 180, 182, 185, 187, 190, 192, 194, 197, 199,
+                        202, 204, 207, 209, 211, 214, 216, 219, 221, 223, 226, 228,
+                        231, 233, 236, 238, 241, 243, 245, 248, 250, 253, 255};
+  for (int n = 35; n < 70; ++n) EXPECT_EQ(palette[n], rgb(reds[n - 35], 0, 0)) << n;
+  for (int n = 70; n < 100; ++n) EXPECT_EQ(palette[n], rgb(255, 0, 0)) << n;
+  for (int n = 36; n < palette_size; ++n) {
+    EXPECT_GE(palette[n] & 0xFF, palette[n - 1] & 0xFF) << "red falls at " << n;
+  }
   for (int n = 100; n < palette_size; ++n) ASSERT_EQ(palette[n], 255u) << n;
 
   // The probes, with bits 24-31 always zero.
   EXPECT_EQ(palette[56], rgb(223, 0, 0));
   EXPECT_EQ(palette[69], rgb(255, 0, 0));
-  EXPECT_EQ(palette[70], rgb(2, 0, 0));
-  EXPECT_EQ(palette[99], rgb(72, 0, 0));
+  EXPECT_EQ(palette[70], rgb(255, 0, 0));
+  EXPECT_EQ(palette[99], rgb(255, 0, 0));
   for (uint32_t c : palette) EXPECT_EQ(c >> 24, 0u);
 }
