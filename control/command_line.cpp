@@ -31,13 +31,13 @@ bool answer_help_or_version(const Variant& variant, int argc, char** argv, FILE*
                    "       %s -h | --help | --version\n"
                    "Tunes an RTL2832U dongle at %d samples/s and plays its baseband as %d frames/s\n"
                    "16-bit stereo (I left, Q right) on an audio output device.\n"
-                   "Defaults: 145725000 Hz, output device -1 (the default), 48 ppm, dongle 0.\n"
+                   "Defaults: %d Hz, output device -1 (the default), %d ppm, dongle 0.\n"
                    "Keys: Left/Right retune by 50 Hz, Home/End gain, N gain mode, M AGC,\n"
                    "PgUp/PgDn level line, T top flag, V spectrum display, Esc quits.\n"
                    "Environment: RXIQ_DONGLE=sim (simulated dongle), RXIQ_DISPLAY=kitty|sixel|blocks.\n"
                    "See man %s.\n",
                    variant.program_name, variant.program_name, variant.sample_rate,
-                   variant.frame_rate, variant.program_name);
+                   variant.frame_rate, initial_frequency, initial_ppm_error, variant.program_name);
       return true;
     }
   }

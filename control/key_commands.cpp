@@ -1,8 +1,7 @@
 #include "control/key_commands.h"
 
 #include "core/print_console.h"
-#include "control/receiver.h"
-#include "platform/key_decoder.h"
+#include "terminal/key_decoder.h"
 
 namespace {
 
@@ -10,8 +9,8 @@ void toggle(std::atomic<int32_t>& flag) { flag.store(flag.load() == 0 ? 1 : 0); 
 
 }  // namespace
 
-bool key_command(Receiver& receiver, int virtual_key) {
-  RxState& s = receiver.state;
+bool key_command(const KeyTargets& keys, int virtual_key) {
+  RxState& s = keys.state;
   switch (virtual_key) {
     case vk_escape:
       return false;
@@ -46,7 +45,7 @@ bool key_command(Receiver& receiver, int virtual_key) {
     case 'V':
       if (s.display_on.load() == 0) {
         s.display_run.store(1);
-        display_start(receiver);
+        if (keys.start_display) keys.start_display(keys.context);
         s.display_on.store(1);
       } else {
         s.display_run.store(0);

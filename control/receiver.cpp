@@ -4,11 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <clocale>
-#include <ctime>
 #include <memory>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 #include "audio/audio_channel.h"
 #include "control/command_line.h"
@@ -17,9 +15,10 @@
 #include "core/print_console.h"
 #include "platform/audio_devices.h"
 #include "platform/control_events.h"
-#include "platform/key_input.h"
+#include "platform/local_time.h"
+#include "terminal/key_loop.h"
 #include "platform/terminal.h"
-#include "platform/terminal_graphics.h"
+#include "terminal/terminal_graphics.h"
 #include "platform/thread_name.h"
 #include "tuner/tuner_thread.h"
 
@@ -67,7 +66,7 @@ DspLinks dsp_links(Receiver& r) {
 }
 
 bool on_key(void* receiver, int virtual_key) {
-  return key_command(*static_cast<Receiver*>(receiver), virtual_key);
+  return key_command(receiver_keys(*static_cast<Receiver*>(receiver)), virtual_key);
 }
 
 int64_t steady_ms() {
@@ -131,19 +130,20 @@ void receiver_open_audio(Receiver& r) {
 }
 
 void receiver_start_tuner(Receiver& r) {
-  TunerLinks links{r.state, r.variant, *r.dongle, r.ring, r.filter, [&r] {
-                     r.dsp_worker = std::thread([links = dsp_links(r)] {
-                       name_current_thread("dsp");
-                       dsp_thread(links);
-                     });
-                     if (r.detach_threads) r.dsp_worker.detach();
-                   }};
-  links.ring_stored = &r.ring_stored;
+  fir_init_channel(r.filter, r.variant);
+  TunerLinks links{r.state, r.variant, *r.dongle, r.ring, &r.ring_stored};
   r.tuner = std::thread([links] {
     name_current_thread("tuner");
     tuner_thread(links);
   });
-  if (r.detach_threads) r.tuner.detach();
+  r.dsp_worker = std::thread([links = dsp_links(r)] {
+    name_current_thread("dsp");
+    dsp_thread(links);
+  });
+  if (r.detach_threads) {
+    r.tuner.detach();
+    r.dsp_worker.detach();
+  }
 }
 
 void receiver_stop(Receiver& receiver) {
@@ -164,13 +164,17 @@ void receiver_join(Receiver& receiver) {
 
 void display_start(Receiver& receiver) { display_start(receiver.state, receiver.display); }
 
+KeyTargets receiver_keys(Receiver& receiver) {
+  return KeyTargets{receiver.state,
+                    [](void* r) { display_start(*static_cast<Receiver*>(r)); }, &receiver};
+}
+
 void print_start_time() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const LocalTime local = local_time_now();
   char text[64];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d %02d/%02d/%02d", local.tm_hour, local.tm_min,
-                local.tm_sec, local.tm_mday, local.tm_mon + 1, local.tm_year - 100);
+  // Two-digit year counted from 2000, as the banner has always shown it.
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d %02d/%02d/%02d", local.hour, local.minute,
+                local.second, local.day, local.month, local.year - 2000);
   print_console("%s\n", text);
 }
 
@@ -221,9 +225,9 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   print_device_lists();
   receiver_open_audio(*receiver);
   receiver_start_tuner(*receiver);
-  if (terminal_enter_raw(STDIN_FILENO)) terminal_graphics_probe(STDIN_FILENO, STDOUT_FILENO);
+  if (terminal_enter_raw(standard_input)) terminal_graphics_probe(standard_input, standard_output);
 
-  key_input_loop(STDIN_FILENO, on_key, on_idle, receiver);
+  key_input_loop(standard_input, on_key, on_idle, receiver);
 
   receiver_stop(*receiver);
   // The picture must be gone before the terminal is handed back; only the main thread

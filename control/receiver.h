@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "audio/audio_channel.h"
+#include "control/key_commands.h"
 #include "core/rx_state.h"
 #include "display/display_thread.h"
 #include "dsp/dsp_thread.h"
@@ -57,7 +58,8 @@ void print_device_lists();
 // without sound then.
 void receiver_open_audio(Receiver& receiver);
 
-// Starts the tuner thread, which starts the DSP thread once the dongle is configured.
+// Designs the channel filter, then starts the tuner thread and the DSP thread, which
+// waits for the tuner's first stores (and ends if the tuner finds no dongle to read).
 void receiver_start_tuner(Receiver& receiver);
 
 // What Esc and a close event share: stops the display (giving it a second to repaint)
@@ -70,6 +72,13 @@ void receiver_join(Receiver& receiver);
 
 // Starts the display thread for key V.
 void display_start(Receiver& receiver);
+
+// What the keys act on in this receiver.
+KeyTargets receiver_keys(Receiver& receiver);
+
+// The dongle RXIQ_DONGLE names. An unknown value is reported through print_console and
+// the real library is used.
+std::unique_ptr<DongleApi> dongle_from_environment();
 
 // The console control handler: nonzero when the event was consumed.
 int HandlerRoutine(int control_type);

@@ -11,7 +11,7 @@
 #include "display/palette.h"
 #include "display/surface.h"
 #include "dsp/fft_snapshot.h"
-#include "platform/terminal_presenter.h"
+#include "terminal/terminal_presenter.h"
 #include "platform/terminal_window.h"
 #include "platform/window_drawing.h"
 #include "variants/variant.h"

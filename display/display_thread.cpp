@@ -11,7 +11,8 @@
 #include "display/scale.h"
 #include "display/trace_and_waterfall.h"
 #include "platform/console_out.h"
-#include "platform/terminal_graphics.h"
+#include "terminal/picture_area.h"
+#include "terminal/terminal_graphics.h"
 #include "platform/terminal_window.h"
 #include "platform/thread_name.h"
 #include "platform/window_drawing.h"
@@ -65,7 +66,7 @@ int picture_rows_for(PresenterKind kind, const TerminalSize& size, int picture_h
 // scroll below it.
 void start_on_terminal(DisplayState& d) {
   TerminalPresenter& p = d.presenter;
-  const TerminalSize size = terminal_size();
+  const TerminalSize size = terminal_size_with_probe();
   const int width = size.pixel_width > 0 ? size.pixel_width : size.columns * fallback_cell_width;
   const int height =
       size.pixel_height > 0 ? size.pixel_height : size.rows * fallback_cell_height;

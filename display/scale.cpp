@@ -61,7 +61,7 @@ int label_stride(int spacing, int widest, int gap) {
 }
 
 int scale_offset_columns(const Variant& variant, int32_t d) {
-  return static_cast<int>(static_cast<double>(d) * variant.scale_pixels_per_hz);
+  return static_cast<int>(static_cast<double>(d) * (static_cast<double>(surface_width) / variant.sample_rate));
 }
 
 void draw_scale(DisplayState& d, int32_t frequency) {

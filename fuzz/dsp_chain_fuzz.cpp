@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "tests/support/dsp_chain_rig.h"
+#include "tests/support/dsp_chain.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;
@@ -15,12 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> bytes;
   for (size_t r = 0; r < repeats; ++r) bytes.insert(bytes.end(), data + 3, data + size);
 
-  static DspChainRig* whole = nullptr;
-  static DspChainRig* cut = nullptr;
+  static ChainRig* whole = nullptr;
+  static ChainRig* cut = nullptr;
   delete whole;
   delete cut;
-  whole = new DspChainRig;
-  cut = new DspChainRig;
+  whole = new ChainRig;
+  cut = new ChainRig;
   if (!dsp_feed_bytes(whole->chain(), whole->feed, bytes.data(), bytes.size())) std::abort();
 
   // Piece sizes from a small generator: mostly short, odd and even, sometimes long.

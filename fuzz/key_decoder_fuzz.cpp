@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/key_decoder.h"
+#include "terminal/key_decoder.h"
 
 namespace {
 

@@ -15,7 +15,3 @@ int wave_in_count();
 // Product name of a device; id -1 names the default device. "" if there is none.
 std::string wave_out_name(int id);
 std::string wave_in_name(int id);
-
-// PortAudio's device index for a wave id, or -1 (paNoDevice) if there is none.
-int wave_out_portaudio_index(int id);
-int wave_in_portaudio_index(int id);

@@ -1,15 +1,22 @@
-// Standard input as the receiver's keyboard: key presses arrive as virtual-key codes.
+// Standard input as the receiver's keyboard, one wait at a time: a terminal or a pipe
+// brings bytes (which the terminal's key decoder turns into keys), a Windows console
+// brings key presses already known by their virtual-key codes.
 #pragma once
 
-// Called for every key-down; returning false ends the reading (Esc).
-using KeyHandler = bool (*)(void* context, int virtual_key);
-// Called between keys at least once per key_idle_ms, also while no key comes, so that the
-// receiver can look after itself from the thread that owns the console.
-using KeyIdle = void (*)(void* context);
+#include <cstdint>
 
-inline constexpr int key_idle_ms = 1000;
+struct KeyboardRead {
+  enum class Kind {
+    bytes,      // count bytes were stored
+    key,        // one key-down, its virtual-key code in key
+    timed_out,  // nothing came within the time
+    again,      // a signal or a record that is no key press: wait again
+    ended,      // the input ended or failed; nothing more will come
+  };
+  Kind kind = Kind::again;
+  int count = 0;
+  int key = 0;
+};
 
-// Reads keys from fd until handler returns false. When the input ends without that, it
-// never returns: an unattended receiver runs on (still calling idle) until a close or
-// shutdown event ends the process.
-void key_input_loop(int fd, KeyHandler handler, KeyIdle idle, void* context);
+// Waits at most timeout_ms for input on fd and reads what came, up to capacity bytes.
+KeyboardRead keyboard_read(int fd, uint8_t* bytes, int capacity, int timeout_ms);

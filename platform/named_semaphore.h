@@ -3,13 +3,7 @@
 // taken by a process that died stays taken until someone gives it back.
 #pragma once
 
-#include <semaphore.h>
-
 struct NamedSemaphore;
-
-// Waits on any POSIX semaphore for at most timeout_ms, on the monotonic clock, through
-// signal interruptions. True when it was taken. Linux only (the PortAudio device).
-bool semaphore_wait_for(sem_t* sem, int timeout_ms);
 
 // Opens the semaphore `name` ("/..."), creating it with `initial` if it does not exist
 // yet; an existing one keeps its count. Null if it can be neither opened nor created.

@@ -1,6 +1,6 @@
-// A TCP connection that never blocks: each call returns at once and tcp_wait waits at
+// TCP connections that never block: each call returns at once and tcp_wait waits at
 // most a given time, so that its user can look at its own stop flag between waits. The
-// network dongle is its one user.
+// network dongle connects; the simulator's rtl_tcp server listens.
 #pragma once
 
 #include <cstddef>
@@ -39,6 +39,19 @@ TcpResult tcp_connect_start(const TcpAddress& address, TcpSocket& socket);
 
 // After an in-progress connect became writable: 0 when it connected, else the error.
 int tcp_connect_error(TcpSocket socket);
+
+// A listening socket on address (its port reused at once after a restart), taking up to
+// backlog connections waiting to be accepted: done with the socket, or failed.
+TcpResult tcp_listen(const TcpAddress& address, int backlog, TcpSocket& socket);
+
+// The port a socket is bound to (the one chosen, for port 0), or 0.
+int tcp_local_port(TcpSocket socket);
+
+// Accepts a waiting connection without waiting: done with the new socket in client and
+// its address as numeric text in peer_host and peer_port, would_block when none waits,
+// or failed.
+TcpResult tcp_accept(TcpSocket listener, TcpSocket& client, std::string& peer_host,
+                     uint16_t& peer_port);
 
 // Asks for commands to leave at once rather than be gathered.
 void tcp_no_delay(TcpSocket socket);

@@ -1,5 +1,4 @@
-// The terminal seen as the receiver's window: its title, its size, and the rows at its
-// top that a picture keeps while messages scroll below.
+// The terminal seen as the receiver's window: its title and its size.
 #pragma once
 
 #include <cstdint>
@@ -11,12 +10,6 @@ uint32_t tick_count();
 // The temporary title: tick count and process id as signed decimals, "%d/%d"; a tick
 // count above 2^31 - 1 reads negative.
 std::string console_title_text(uint32_t tick, int process_id);
-
-// The escape sequences that push the title on the terminal's title stack, set it, and
-// pop it back.
-std::string title_push_text();
-std::string title_set_text(const std::string& title);
-std::string title_pop_text();
 
 // A console's own window, which pictures can be drawn on (Windows); Linux has none.
 struct ConsoleWindow {
@@ -38,15 +31,6 @@ struct TerminalSize {
   int pixel_height = 0;
 };
 
-// The size of the terminal on console_out.fd; pixel sizes fall back to what the
-// start-up probe heard.
+// The size of the terminal on console_out.fd, as the system tells it (pixel sizes 0
+// when it tells none).
 TerminalSize terminal_size();
-
-// Keeps the top picture_rows rows for a picture: the text on the screen moves down
-// under them (its top lines into the scrollback only if the screen is full), messages
-// scroll in the rows below and the cursor stays right below the text.
-std::string picture_area_open_text(int picture_rows, int terminal_rows);
-
-// Gives the rows back: the scroll region covers the whole terminal again, the text
-// below the picture moves up into its rows, and the cursor follows it.
-std::string picture_area_close_text(int picture_rows);

@@ -5,7 +5,7 @@
 // own clock paces the worker.
 //
 // Two back ends: PortAudio for real cards, and a virtual device whose clock a test
-// drives (platform/virtual_wave_device.h).
+// drives (tests/support/virtual_wave_device.h).
 #pragma once
 
 #include <cstdint>
@@ -61,9 +61,5 @@ class WaveBackend {
                                            const WaveFormat& format, int buffer_bytes) = 0;
 };
 
-// The PortAudio back end, on the wave-device numbering of platform/audio_devices.h.
-WaveBackend& portaudio_wave_backend();
-
-// The system's own sound devices: PortAudio on Linux; on Windows (until its wave audio
-// comes) a back end on which no device opens.
+// The system's own sound devices: PortAudio on Linux, winmm on Windows.
 WaveBackend& system_wave_backend();

@@ -8,11 +8,8 @@
 
 #include "platform/terminal_window.h"
 
-#ifdef _WIN32
-inline constexpr bool console_window_drawing = true;
-#else
-inline constexpr bool console_window_drawing = false;
-#endif
+// Whether this system's console has a window of its own to draw on.
+extern const bool console_window_drawing;
 
 // The off-screen side of the drawing: a 32-bit bitmap the frame's pixels are put in.
 // Made by the first frame, remade when a frame of another size comes; the writer

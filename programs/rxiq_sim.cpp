@@ -16,23 +16,26 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tuner/rtl_tcp_server.h"
-#include "tuner/sim_dongle.h"
+#include "simulator/rtl_tcp_server.h"
+#include "simulator/sim_dongle.h"
 #include "tuner/tuner_thread.h"
 #include "variants/variant.h"
 
 namespace {
 
-constexpr const char* usage_text =
-    "usage: rxiq-sim [-f frequency-Hz] [-s samples-per-second] [-n samples] [-r] FILE|-\n"
-    "       rxiq-sim -h | --help | --version\n"
-    "Writes the simulated RTL2832U's unsigned 8-bit interleaved I/Q (I byte first) to FILE,\n"
-    "or to standard output for -. Defaults: -f 145725000, -s 1200000, -n 0 (no end).\n"
-    "-r delivers the samples in real time, as the dongle would.\n";
+void print_usage(FILE* out) {
+  std::fprintf(out,
+               "usage: rxiq-sim [-f frequency-Hz] [-s samples-per-second] [-n samples] [-r] FILE|-\n"
+               "       rxiq-sim -h | --help | --version\n"
+               "Writes the simulated RTL2832U's unsigned 8-bit interleaved I/Q (I byte first) to FILE,\n"
+               "or to standard output for -. Defaults: -f %d, -s %d, -n 0 (no end).\n"
+               "-r delivers the samples in real time, as the dongle would.\n",
+               initial_frequency, rxiq12_variant.sample_rate);
+}
 
 struct SimCapture {
-  uint32_t frequency = 145725000;
-  uint32_t rate = 1200000;
+  uint32_t frequency = initial_frequency;
+  uint32_t rate = rxiq12_variant.sample_rate;
   int64_t samples = 0;  // 0: until the reader goes away
   bool real_time = false;
   const char* path = nullptr;
@@ -48,7 +51,7 @@ bool read_number(const char* text, long long low, long long high, long long& val
 
 int usage_error(const char* message, const char* argument) {
   std::fprintf(stderr, "rxiq-sim: %s '%s'\n", message, argument);
-  std::fputs(usage_text, stderr);
+  print_usage(stderr);
   return 2;
 }
 
@@ -58,7 +61,7 @@ int parse_sim_capture(int argc, char** argv, SimCapture& capture) {
   for (int a = 1; a < argc; ++a) {
     const std::string_view arg = argv[a];
     if (arg == "-h" || arg == "--help") {
-      std::fputs(usage_text, stdout);
+      print_usage(stdout);
       return 0;
     }
     if (arg == "--version") {
@@ -87,7 +90,7 @@ int parse_sim_capture(int argc, char** argv, SimCapture& capture) {
   }
   if (!capture.path) {
     std::fputs("rxiq-sim: no output file (- for standard output)\n", stderr);
-    std::fputs(usage_text, stderr);
+    print_usage(stderr);
     return 2;
   }
   return -1;

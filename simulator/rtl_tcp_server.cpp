@@ -1,20 +1,14 @@
-#include "tuner/rtl_tcp_server.h"
+#include "simulator/rtl_tcp_server.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
+#include "platform/tcp_socket.h"
 #include "tuner/rtl_tcp.h"
-#include "tuner/sim_dongle.h"
+#include "simulator/sim_dongle.h"
 #include "tuner/tuner_thread.h"
 
 namespace {
@@ -29,7 +23,7 @@ constexpr int command_reads_per_block = 1000;  // reads of the command stream be
 
 // Until the client says otherwise: the receiver's default tuning, automatic gain, no
 // correction and the simulator's own sample rate.
-constexpr uint32_t start_frequency = 145725000;
+constexpr uint32_t start_frequency = initial_frequency;
 
 void say(const RtlTcpServer& server, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void say(const RtlTcpServer& server, const char* format, ...) {
@@ -41,71 +35,36 @@ void say(const RtlTcpServer& server, const char* format, ...) {
   std::fflush(server.messages);
 }
 
-// Binds and listens on the first of the address's forms that accepts; -1 with the reason.
-int listen_on(RtlTcpServer& server, std::string& reason) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE;
-  addrinfo* found = nullptr;
-  const int resolved = ::getaddrinfo(server.address.c_str(), std::to_string(server.port).c_str(),
-                                     &hints, &found);
-  if (resolved != 0) {
-    reason = resolved == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(resolved);
-    return -1;
+// Binds and listens on the first of the address's forms that accepts; no_tcp_socket with
+// the reason.
+TcpSocket listen_on(RtlTcpServer& server, std::string& reason) {
+  std::vector<TcpAddress> addresses;
+  if (!tcp_resolve(server.address, server.port, addresses, reason)) return no_tcp_socket;
+  for (const TcpAddress& address : addresses) {
+    TcpSocket listener = no_tcp_socket;
+    const TcpResult r = tcp_listen(address, 1, listener);
+    if (r.step == TcpStep::done) return listener;
+    reason = tcp_error_text(r.error);
   }
-  int fd = -1;
-  for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
-    fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) {
-      reason = std::strerror(errno);
-      continue;
-    }
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, 1) != 0) {
-      reason = std::strerror(errno);
-      ::close(fd);
-      fd = -1;
-    }
-  }
-  ::freeaddrinfo(found);
-  return fd;
-}
-
-int port_of(int fd) {
-  sockaddr_storage address{};
-  socklen_t size = sizeof address;
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
-  if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
-  return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
-}
-
-std::string peer_text(const sockaddr_storage& address, socklen_t size) {
-  char host[NI_MAXHOST] = "?", service[NI_MAXSERV] = "?";
-  ::getnameinfo(reinterpret_cast<const sockaddr*>(&address), size, host, sizeof host, service,
-                sizeof service, NI_NUMERICHOST | NI_NUMERICSERV);
-  return host_port_text(host, static_cast<uint16_t>(std::atoi(service)));
+  return no_tcp_socket;
 }
 
 // Sends all n bytes unless the server stops or the client leaves or takes nothing for
 // the stall limit.
-bool send_all(const RtlTcpServer& server, int fd, const uint8_t* data, size_t n) {
+bool send_all(const RtlTcpServer& server, TcpSocket client, const uint8_t* data, size_t n) {
   auto deadline = Clock::now() + client_stall_limit;
   size_t sent = 0;
   while (sent < n) {
     if (server.stop.load()) return false;
-    const ssize_t r = ::send(fd, data + sent, n - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (r > 0) {
-      sent += static_cast<size_t>(r);
+    const TcpResult r = tcp_send(client, data + sent, n - sent);
+    if (r.step == TcpStep::done) {
+      sent += r.bytes;
       deadline = Clock::now() + client_stall_limit;
       continue;
     }
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    if (r.step != TcpStep::would_block) return false;
     if (Clock::now() >= deadline) return false;
-    pollfd p{fd, POLLOUT, 0};
-    ::poll(&p, 1, wait_slice_ms);
+    tcp_wait(client, true, wait_slice_ms);
   }
   return true;
 }
@@ -129,16 +88,13 @@ void apply_command(SimDongle& sim, Dongle* dev, uint8_t command, uint32_t parame
 // Takes the commands that have arrived, whole ones applied, a partial one kept for later;
 // a bounded number per block, so that a flood of them cannot stop the stream. False when
 // the client has left.
-bool take_commands(int fd, SimDongle& sim, Dongle* dev, uint8_t (&pending)[rtl_tcp_command_bytes],
-                   size_t& have) {
+bool take_commands(TcpSocket client, SimDongle& sim, Dongle* dev,
+                   uint8_t (&pending)[rtl_tcp_command_bytes], size_t& have) {
   for (int taken = 0; taken < command_reads_per_block; ++taken) {
-    const ssize_t r = ::recv(fd, pending + have, sizeof pending - have, MSG_DONTWAIT);
-    if (r == 0) return false;
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return errno == EAGAIN || errno == EWOULDBLOCK;
-    }
-    have += static_cast<size_t>(r);
+    const TcpResult r = tcp_receive(client, pending + have, sizeof pending - have);
+    if (r.step == TcpStep::would_block) return true;
+    if (r.step != TcpStep::done) return false;
+    have += r.bytes;
     if (have == sizeof pending) {
       apply_command(sim, dev, pending[0], get_be32(pending + 1));
       have = 0;
@@ -149,7 +105,7 @@ bool take_commands(int fd, SimDongle& sim, Dongle* dev, uint8_t (&pending)[rtl_t
 
 enum class Served { left, dongle_gone };
 
-Served serve_client(RtlTcpServer& server, int fd) {
+Served serve_client(RtlTcpServer& server, TcpSocket client) {
   SimDongle sim(server.choice, server.paced);
   Dongle* dev = nullptr;
   sim.open(&dev, 0);
@@ -162,18 +118,18 @@ Served serve_client(RtlTcpServer& server, int fd) {
                                      rtl_tcp_tuner_r820t,
                                      static_cast<uint32_t>(sim_r820t_gains.size())},
                         header);
-  if (!send_all(server, fd, header, sizeof header)) return Served::left;
+  if (!send_all(server, client, header, sizeof header)) return Served::left;
 
   std::vector<uint8_t> block(read_block_bytes);
   uint8_t pending[rtl_tcp_command_bytes];
   size_t have = 0;
   int n_read = 0;
   while (!server.stop.load()) {
-    if (!take_commands(fd, sim, dev, pending, have)) return Served::left;
+    if (!take_commands(client, sim, dev, pending, have)) return Served::left;
     const int result = sim.read_sync(dev, block.data(), read_block_bytes, &n_read);
     if (result == dongle_gone_result) return Served::dongle_gone;
     if (result < 0) continue;  // a failed read has nothing to send
-    if (!send_all(server, fd, block.data(), block.size())) return Served::left;
+    if (!send_all(server, client, block.data(), block.size())) return Served::left;
   }
   return Served::left;
 }
@@ -199,31 +155,29 @@ int rtl_tcp_serve(RtlTcpServer& server) {
     return 1;
   }
   std::string reason;
-  const int listener = listen_on(server, reason);
-  if (listener < 0) {
+  const TcpSocket listener = listen_on(server, reason);
+  if (listener == no_tcp_socket) {
     say(server, "rxiq-sim: cannot listen on %s: %s\n",
         host_port_text(server.address, server.port).c_str(), reason.c_str());
     return 1;
   }
-  server.bound_port.store(port_of(listener));
+  server.bound_port.store(tcp_local_port(listener));
   say(server, "rxiq-sim: rtl_tcp server on %s, one client at a time\n",
       host_port_text(server.address, static_cast<uint16_t>(server.bound_port.load())).c_str());
 
   int status = 0;
   while (!server.stop.load()) {
-    pollfd p{listener, POLLIN, 0};
-    if (::poll(&p, 1, wait_slice_ms) <= 0) continue;
-    sockaddr_storage peer{};
-    socklen_t size = sizeof peer;
-    const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+    if (!tcp_wait(listener, false, wait_slice_ms)) continue;
+    TcpSocket client = no_tcp_socket;
+    std::string peer_host;
+    uint16_t peer_port = 0;
+    if (tcp_accept(listener, client, peer_host, peer_port).step != TcpStep::done) continue;
     server.clients.fetch_add(1);
-    const std::string who = peer_text(peer, size);
+    const std::string who = host_port_text(peer_host, peer_port);
     say(server, "rxiq-sim: client %s connected\n", who.c_str());
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    const Served served = serve_client(server, fd);
-    ::close(fd);
+    tcp_no_delay(client);
+    const Served served = serve_client(server, client);
+    tcp_close(client);
     if (served == Served::dongle_gone) {
       say(server, "rxiq-sim: the simulated dongle is gone (unplugged); client %s dropped\n",
           who.c_str());
@@ -232,7 +186,7 @@ int rtl_tcp_serve(RtlTcpServer& server) {
     }
     say(server, "rxiq-sim: client %s left\n", who.c_str());
   }
-  ::close(listener);
+  tcp_close(listener);
   return status;
 }
 
@@ -243,7 +197,8 @@ bool rtl_tcp_server_asked(int argc, char** argv) {
 int rtl_tcp_server_main(int argc, char** argv) {
   RtlTcpServer server;
   if (argc > 3 || (argc == 3 && !parse_listen_address(argv[2], server.address, server.port))) {
-    std::fprintf(stderr, "usage: rxiq-sim --tcp [ADDRESS:]PORT   (default 127.0.0.1:1234)\n");
+    std::fprintf(stderr, "usage: rxiq-sim --tcp [ADDRESS:]PORT   (default %s:%u)\n",
+                 rtl_tcp_server_default_address, static_cast<unsigned>(rtl_tcp_default_port));
     return 2;
   }
   // The failure modes of the simulator carry over; any other choice serves the plain one.

@@ -2,7 +2,7 @@
 // so that any receiver that speaks it can be tried without hardware.
 //
 // One client at a time (others wait until it leaves); each gets a fresh simulated dongle
-// (the scene, gains and failure mode of RXIQ_DONGLE=sim), tuned to 145,725,000 Hz with
+// (the scene, gains and failure mode of RXIQ_DONGLE=sim), tuned to the receiver's default frequency with
 // automatic gain until it says otherwise, paced in real time. The client's commands are
 // applied between blocks.
 #pragma once
@@ -12,13 +12,14 @@
 #include <cstdio>
 #include <string>
 
-#include "tuner/sim_dongle.h"
+#include "simulator/sim_dongle.h"
+#include "tuner/rtl_tcp.h"
 
 inline constexpr const char* rtl_tcp_server_default_address = "127.0.0.1";
 
 struct RtlTcpServer {
   std::string address = rtl_tcp_server_default_address;
-  uint16_t port = 1234;  // 0: any free port
+  uint16_t port = rtl_tcp_default_port;  // 0: any free port
   DongleChoice choice = sim_dongle_choice();
   bool paced = true;
   FILE* messages = stdout;  // where the server says what it does; null for silence

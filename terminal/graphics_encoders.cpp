@@ -1,4 +1,4 @@
-#include "platform/graphics_encoders.h"
+#include "terminal/graphics_encoders.h"
 
 #include <algorithm>
 #include <string>
@@ -322,18 +322,13 @@ int cell_label_stride(const BlocksLabel* labels, int label_count, int width, int
 
 }  // namespace
 
-void blocks_encode_cells(std::string& out, BlocksScreen& screen, const uint32_t* pixels,
-                         int width, int height, const BlocksLabel* labels, int label_count,
-                         const BlocksLayout& layout) {
-  const int cols = std::min(layout.columns, width);
-  const int rows = layout.rows;
-  if (cols <= 0 || rows <= 0 || height <= 0) return;
-  const size_t cols_z = static_cast<size_t>(cols);
-  thread_local std::vector<BlocksCell> want;
-  want.assign(static_cast<size_t>(rows) * cols_z, BlocksCell{});
+namespace {
 
-  // The trace band: pixel rows above the label glyphs, shrunk by the brightest pixel.
-  const int band_rows = std::min(blocks_trace_rows, rows);
+// The trace band: pixel rows above the label glyphs, shrunk by the brightest pixel into
+// band_rows cell rows of two half blocks each.
+void cells_of_trace(std::vector<BlocksCell>& want, const uint32_t* pixels, int width, int height,
+                    int cols, int band_rows, const BlocksLayout& layout) {
+  const size_t cols_z = static_cast<size_t>(cols);
   const int band_height = std::clamp(layout.label_top, 1, height);
   thread_local std::vector<uint32_t> small;
   small.resize(2 * static_cast<size_t>(band_rows) * cols_z);
@@ -344,77 +339,86 @@ void blocks_encode_cells(std::string& out, BlocksScreen& screen, const uint32_t*
                                                    small[(2 * r + 1) * cols_z + c], 0};
     }
   }
+}
 
-  // The labels as text, one character per cell, centred on their tick's column.
-  const int label_row = band_rows;
-  if (label_row < rows) {
-    const int stride = cell_label_stride(labels, label_count, width, cols);
-    for (int i = 0; i < label_count; ++i) {
-      const BlocksLabel& label = labels[i];
-      if (label.step % stride != 0) continue;
-      const int length = static_cast<int>(std::char_traits<char>::length(label.text));
-      const int centre = static_cast<int>(static_cast<long long>(label.x) * cols / width);
-      for (int k = 0; k < length; ++k) {
-        const int c = centre - length / 2 + k;
-        if (c < 0 || c >= cols) continue;
-        want[static_cast<size_t>(label_row) * cols_z + static_cast<size_t>(c)] = {
-            layout.label_colour, 0, label.text[k]};
+// The labels as text in label_row, one character per cell, centred on their tick's column.
+void cells_of_labels(std::vector<BlocksCell>& want, int label_row, int width, int cols,
+                     const BlocksLabel* labels, int label_count, const BlocksLayout& layout) {
+  const size_t cols_z = static_cast<size_t>(cols);
+  const int stride = cell_label_stride(labels, label_count, width, cols);
+  for (int i = 0; i < label_count; ++i) {
+    const BlocksLabel& label = labels[i];
+    if (label.step % stride != 0) continue;
+    const int length = static_cast<int>(std::char_traits<char>::length(label.text));
+    const int centre = static_cast<int>(static_cast<long long>(label.x) * cols / width);
+    for (int k = 0; k < length; ++k) {
+      const int c = centre - length / 2 + k;
+      if (c < 0 || c >= cols) continue;
+      want[static_cast<size_t>(label_row) * cols_z + static_cast<size_t>(c)] = {
+          layout.label_colour, 0, label.text[k]};
+    }
+  }
+}
+
+// The waterfall in the wf_rows cell rows from wf_first: which lines are new since the
+// last frame tells how far it moved. Returns the cell rows the terminal is to scroll it.
+int cells_of_waterfall(std::vector<BlocksCell>& want, BlocksScreen& screen,
+                       const uint32_t* pixels, int width, int height, int cols, int wf_first,
+                       int wf_rows, const BlocksLayout& layout) {
+  if (wf_rows <= 0 || layout.waterfall_top <= 0 || layout.waterfall_top >= height) return 0;
+  const size_t cols_z = static_cast<size_t>(cols);
+  const int count = height - layout.waterfall_top;
+  thread_local std::vector<uint32_t> lines;
+  lines.resize(static_cast<size_t>(count) * cols_z);
+  for (int j = 0; j < count; ++j) {
+    shrink_brightest(pixels + static_cast<size_t>(layout.waterfall_top + j) * width, width, 1,
+                     lines.data() + static_cast<size_t>(j) * cols_z, cols, 1);
+  }
+  int moved = -1;
+  if (screen.columns == cols && screen.line_count == count) {
+    for (int s = 0; s <= blocks_max_moved_lines && s < count && moved < 0; ++s) {
+      if (std::equal(lines.begin() + static_cast<long>(s * cols_z), lines.end(),
+                     screen.lines.begin())) {
+        moved = s;
       }
     }
   }
-
-  // The waterfall: which lines are new since the last frame tells how far it moved.
-  const int wf_first = label_row + 1;
-  const int wf_rows = rows - wf_first;
   int scroll = 0;
-  if (wf_rows > 0 && layout.waterfall_top > 0 && layout.waterfall_top < height) {
-    const int count = height - layout.waterfall_top;
-    thread_local std::vector<uint32_t> lines;
-    lines.resize(static_cast<size_t>(count) * cols_z);
-    for (int j = 0; j < count; ++j) {
-      shrink_brightest(pixels + static_cast<size_t>(layout.waterfall_top + j) * width, width, 1,
-                       lines.data() + static_cast<size_t>(j) * cols_z, cols, 1);
-    }
-    int moved = -1;
-    if (screen.columns == cols && screen.line_count == count) {
-      for (int s = 0; s <= blocks_max_moved_lines && s < count && moved < 0; ++s) {
-        if (std::equal(lines.begin() + static_cast<long>(s * cols_z), lines.end(),
-                       screen.lines.begin())) {
-          moved = s;
-        }
-      }
-    }
-    const uint64_t before = screen.lines_seen;
-    if (moved < 0) {
-      screen.lines_seen = static_cast<uint64_t>(count);
-      screen.cells.clear();
-    } else {
-      screen.lines_seen += static_cast<uint64_t>(moved);
-      scroll = static_cast<int>(screen.lines_seen / 2 - before / 2);
-    }
-    // Lines pair up by their count since the start, so a cell row keeps its two lines
-    // while it moves down; the newest line waits for its partner.
-    const uint64_t n = screen.lines_seen;
-    for (int r = 0; r < wf_rows; ++r) {
-      const long long pair = static_cast<long long>(n / 2) - 1 - r;
-      if (pair < 0) break;
-      const long long upper = static_cast<long long>(n) - 2 - 2 * pair;  // newer line
-      const long long lower = upper + 1;
-      for (size_t c = 0; c < cols_z; ++c) {
-        BlocksCell& cell = want[static_cast<size_t>(wf_first + r) * cols_z + c];
-        cell.fg = upper < count ? lines[static_cast<size_t>(upper) * cols_z + c] : 0u;
-        cell.bg = lower < count ? lines[static_cast<size_t>(lower) * cols_z + c] : 0u;
-      }
-    }
-    screen.lines.assign(lines.begin(), lines.end());
-    screen.line_count = count;
+  const uint64_t before = screen.lines_seen;
+  if (moved < 0) {
+    screen.lines_seen = static_cast<uint64_t>(count);
+    screen.cells.clear();
+  } else {
+    screen.lines_seen += static_cast<uint64_t>(moved);
+    scroll = static_cast<int>(screen.lines_seen / 2 - before / 2);
   }
+  // Lines pair up by their count since the start, so a cell row keeps its two lines
+  // while it moves down; the newest line waits for its partner.
+  const uint64_t n = screen.lines_seen;
+  for (int r = 0; r < wf_rows; ++r) {
+    const long long pair = static_cast<long long>(n / 2) - 1 - r;
+    if (pair < 0) break;
+    const long long upper = static_cast<long long>(n) - 2 - 2 * pair;  // newer line
+    const long long lower = upper + 1;
+    for (size_t c = 0; c < cols_z; ++c) {
+      BlocksCell& cell = want[static_cast<size_t>(wf_first + r) * cols_z + c];
+      cell.fg = upper < count ? lines[static_cast<size_t>(upper) * cols_z + c] : 0u;
+      cell.bg = lower < count ? lines[static_cast<size_t>(lower) * cols_z + c] : 0u;
+    }
+  }
+  screen.lines.assign(lines.begin(), lines.end());
+  screen.line_count = count;
+  return scroll;
+}
 
-  const bool full = screen.columns != cols || screen.rows != rows ||
-                    screen.cells.size() != want.size();
-  out += picture_begin;
+// Brings the terminal's idea of the cells in line with what it now shows: all unknown
+// after a change of size, or the waterfall rows moved down by scroll (scrolled on the
+// terminal too, inside a region of their own).
+void cells_scroll(std::string& out, BlocksScreen& screen, bool full, int scroll, int cols,
+                  int rows, int wf_first, int wf_rows, const BlocksLayout& layout) {
+  const size_t cols_z = static_cast<size_t>(cols);
   if (full) {
-    screen.cells.assign(want.size(), unknown_cell);
+    screen.cells.assign(static_cast<size_t>(rows) * cols_z, unknown_cell);
   } else if (scroll > 0 && scroll < wf_rows) {
     // Move the waterfall's rows down inside a region of their own, then give the
     // messages their region back.
@@ -437,6 +441,12 @@ void blocks_encode_cells(std::string& out, BlocksScreen& screen, const uint32_t*
     std::fill(screen.cells.begin() + static_cast<long>(static_cast<size_t>(wf_first) * cols_z),
               screen.cells.end(), unknown_cell);
   }
+}
+
+// Writes the cells that differ from what the terminal shows, and notes them as shown.
+void cells_write(std::string& out, BlocksScreen& screen, const std::vector<BlocksCell>& want,
+                 bool full, int cols, int rows, const BlocksLayout& layout) {
+  const size_t cols_z = static_cast<size_t>(cols);
   bool have_colours = false;
   uint32_t fg = 0, bg = 0;
   int at_row = -1, at_column = -1;
@@ -465,6 +475,33 @@ void blocks_encode_cells(std::string& out, BlocksScreen& screen, const uint32_t*
     }
   }
   if (have_colours) out += "\x1b[0m";
+}
+
+}  // namespace
+
+void blocks_encode_cells(std::string& out, BlocksScreen& screen, const uint32_t* pixels,
+                         int width, int height, const BlocksLabel* labels, int label_count,
+                         const BlocksLayout& layout) {
+  const int cols = std::min(layout.columns, width);
+  const int rows = layout.rows;
+  if (cols <= 0 || rows <= 0 || height <= 0) return;
+  thread_local std::vector<BlocksCell> want;
+  want.assign(static_cast<size_t>(rows) * static_cast<size_t>(cols), BlocksCell{});
+
+  const int band_rows = std::min(blocks_trace_rows, rows);
+  cells_of_trace(want, pixels, width, height, cols, band_rows, layout);
+  const int label_row = band_rows;
+  if (label_row < rows) cells_of_labels(want, label_row, width, cols, labels, label_count, layout);
+  const int wf_first = label_row + 1;
+  const int wf_rows = rows - wf_first;
+  const int scroll =
+      cells_of_waterfall(want, screen, pixels, width, height, cols, wf_first, wf_rows, layout);
+
+  const bool full = screen.columns != cols || screen.rows != rows ||
+                    screen.cells.size() != want.size();
+  out += picture_begin;
+  cells_scroll(out, screen, full, scroll, cols, rows, wf_first, wf_rows, layout);
+  cells_write(out, screen, want, full, cols, rows, layout);
   out += picture_end;
   screen.columns = cols;
   screen.rows = rows;

@@ -1,4 +1,4 @@
-#include "platform/key_decoder.h"
+#include "terminal/key_decoder.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "platform/terminal_graphics.h"
+#include "terminal/terminal_graphics.h"
 
 #include <cstdlib>
 #include <cstring>

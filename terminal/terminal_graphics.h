@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/terminal_presenter.h"
+#include "terminal/terminal_presenter.h"
 #include "platform/terminal_window.h"
 
 struct TerminalCaps {
@@ -57,6 +57,9 @@ void probe_reader_feed(ProbeReader& reader, uint8_t byte, TerminalCaps& caps);
 // graphics queries. Does nothing unless both are terminals. Must run before anything
 // else reads in_fd (the key loop), with in_fd already in raw mode.
 void terminal_graphics_probe(int in_fd, int out_fd);
+
+// The terminal's size; pixel sizes the system does not tell come from what the probe heard.
+TerminalSize terminal_size_with_probe();
 
 // True when forced (a value of RXIQ_DISPLAY) names a presenter: kitty, sixel or blocks,
 // and on Windows gdi.

@@ -1,10 +1,10 @@
-#include "platform/terminal_presenter.h"
+#include "terminal/terminal_presenter.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "platform/console_out.h"
-#include "platform/graphics_encoders.h"
+#include "terminal/graphics_encoders.h"
 #include "platform/thread_name.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/graphics_encoders.h"
+#include "terminal/graphics_encoders.h"
 #include "platform/window_drawing.h"
 
 // gdi draws on the console's own window (Windows) instead of writing to the terminal.

@@ -1,25 +1,14 @@
-// The start-up probe on a Linux terminal: queries out, replies read back with a time limit.
+// The start-up probe: queries out, replies read back with a time limit.
 #include <chrono>
 #include <cstdlib>
-#include <poll.h>
 #include <string>
-#include <unistd.h>
 
-#include "platform/terminal_graphics.h"
+#include "platform/terminal.h"
+#include "terminal/terminal_graphics.h"
 
 namespace {
 
 constexpr int probe_time_limit_ms = 500;
-
-bool send_all(int fd, const std::string& text) {
-  size_t sent = 0;
-  while (sent < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + sent, text.size() - sent);
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // Reads replies until the DA1 reply that ends them, or the deadline.
 void read_replies(int in_fd, std::chrono::steady_clock::time_point deadline) {
@@ -28,23 +17,21 @@ void read_replies(int in_fd, std::chrono::steady_clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
-    pollfd p{in_fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (ready <= 0) continue;  // EINTR or the time is up; the loop checks
     // One byte at a time: whatever follows the last reply (keys typed at once) stays
     // unread for the key loop.
-    uint8_t byte = 0;
-    if (::read(in_fd, &byte, 1) != 1) break;
-    probe_reader_feed(reader, byte, terminal_caps);
+    const int byte = terminal_read_byte(in_fd, static_cast<int>(left.count()));
+    if (byte == terminal_read_none) continue;  // a signal or the time is up; the loop checks
+    if (byte == terminal_read_end) break;
+    probe_reader_feed(reader, static_cast<uint8_t>(byte), terminal_caps);
   }
 }
 
 }  // namespace
 
 void terminal_graphics_probe(int in_fd, int out_fd) {
-  if (!isatty(in_fd) || !isatty(out_fd)) return;
+  if (!terminal_answers_queries(in_fd, out_fd)) return;
   const bool multiplexer = inside_multiplexer(std::getenv("TERM"), std::getenv("TMUX"));
-  if (!send_all(out_fd, probe_query_text(multiplexer))) return;
+  if (!terminal_write_all(out_fd, probe_query_text(multiplexer))) return;
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(probe_time_limit_ms);
   read_replies(in_fd, deadline);
@@ -53,7 +40,16 @@ void terminal_graphics_probe(int in_fd, int out_fd) {
   if (terminal_caps.probed && terminal_caps.sixel && !multiplexer) {
     const bool probed = terminal_caps.probed;
     terminal_caps.probed = false;
-    if (send_all(out_fd, sixel_size_query_text())) read_replies(in_fd, deadline);
+    if (terminal_write_all(out_fd, sixel_size_query_text())) read_replies(in_fd, deadline);
     terminal_caps.probed = probed;
   }
+}
+
+TerminalSize terminal_size_with_probe() {
+  TerminalSize size = terminal_size();
+  if (size.pixel_width == 0 || size.pixel_height == 0) {
+    size.pixel_width = terminal_caps.pixel_width;
+    size.pixel_height = terminal_caps.pixel_height;
+  }
+  return size;
 }

@@ -1,13 +1,8 @@
 #include "tuner/dongle.h"
 
-#include <cstdlib>
 #include <cstring>
 
-#include "core/print_console.h"
 #include "tuner/rtl_tcp.h"
-#include "tuner/rtl_tcp_dongle.h"
-#include "tuner/rtlsdr_dongle.h"
-#include "tuner/sim_dongle.h"
 
 namespace {
 
@@ -70,15 +65,4 @@ bool parse_dongle_choice(const char* text, DongleChoice& choice) {
     }
   }
   return false;
-}
-
-std::unique_ptr<DongleApi> dongle_from_environment() {
-  const char* text = std::getenv("RXIQ_DONGLE");
-  DongleChoice choice;
-  if (!parse_dongle_choice(text, choice)) {
-    print_console("RXIQ_DONGLE=%s is not understood; using librtlsdr\n", text);
-  }
-  if (choice.kind == DongleKind::sim) return std::make_unique<SimDongle>(choice, true);
-  if (choice.kind == DongleKind::tcp) return std::make_unique<RtlTcpDongle>(choice);
-  return std::make_unique<RtlsdrDongle>();
 }

@@ -68,7 +68,3 @@ struct DongleChoice {
 // "tcp:HOST" (port 1234), "tcp:HOST:PORT", with an IPv6 address in brackets.
 // Returns false for anything else (choice is then left as librtlsdr).
 bool parse_dongle_choice(const char* text, DongleChoice& choice);
-
-// Builds the dongle RXIQ_DONGLE names. An unknown value is reported through
-// print_console and the real library is used.
-std::unique_ptr<DongleApi> dongle_from_environment();

@@ -1,14 +1,11 @@
-// tuner_thread: the one thread that talks to the dongle. Sets up the channel filter,
-// finds, opens and configures the dongle, starts the DSP thread, then reads 65,536-byte
-// blocks into the SampleRing and applies the frequency, tuner gain mode, gain and AGC
-// changes the keys have requested, one pass per read.
+// tuner_thread: the one thread that talks to the dongle. Finds, opens and configures the
+// dongle, then reads 65,536-byte blocks into the SampleRing and applies the frequency,
+// tuner gain mode, gain and AGC changes the keys have requested, one pass per read.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 
 #include "core/rx_state.h"
-#include "dsp/fir_filter.h"
 #include "platform/wake_event.h"
 #include "tuner/dongle.h"
 #include "sample_ring/sample_ring.h"
@@ -28,13 +25,11 @@ struct TunerLinks {
   const Variant& variant;
   DongleApi& dongle;
   SampleRing& ring;
-  FirFilter& filter;
-  std::function<void()> start_dsp;  // starts the DSP thread, once the dongle is configured
   WakeEvent* ring_stored = nullptr;  // set when a store reaches the reader's wake-up, and once the reading stops
 };
 
 // The thread body. Returns 0 when the read loop ends (running cleared, or the dongle
-// gone) or when start-up fails.
+// gone) or when start-up fails. Either way it sets stream_stop, which ends the reader.
 int tuner_thread(TunerLinks links);
 
 // Message texts.

@@ -16,7 +16,6 @@ constinit const Variant rxiq12_variant = {
     .filter_high_edge = 0.02f,
     .gain = 1200000,
     .gain_special_values = true,
-    .scale_pixels_per_hz = 1024.0 / 1200000.0,
     .scale_half_span = 600000,
 };
 
@@ -28,7 +27,6 @@ constinit const Variant rxiq24_variant = {
     .filter_high_edge = rxiq24_high_edge(),
     .gain = 2400000,
     .gain_special_values = false,
-    .scale_pixels_per_hz = 1024.0 / 2400000.0,
     .scale_half_span = 1200000,
 };
 

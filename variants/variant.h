@@ -12,14 +12,13 @@ struct Variant {
   float filter_high_edge;       // upper band edge, cycles per input sample
   int32_t gain;                 // RxState::gain, dB
   bool gain_special_values;     // -1 (maximum) and -2 (automatic) recognised
-  double scale_pixels_per_hz;   // frequency scale: columns per Hz
   int32_t scale_half_span;      // frequency scale: Hz from the centre to an edge
 };
 
 extern const Variant rxiq12_variant;
 extern const Variant rxiq24_variant;
 
-// The variant a program was built as (RXIQ_VARIANT=12 or 24 on control/main.cpp).
+// The variant a program was built as (RXIQ_VARIANT=12 or 24 on programs/rxiq.cpp).
 inline const Variant& variant_by_number(int number) {
   return number == 24 ? rxiq24_variant : rxiq12_variant;
 }

@@ -1,4 +1,5 @@
 #include "platform/audio_devices.h"
+#include "platform/linux/posix_support.h"
 
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>

@@ -1,4 +1,5 @@
 #include "platform/named_semaphore.h"
+#include "platform/linux/posix_support.h"
 
 #include <cerrno>
 #include <ctime>

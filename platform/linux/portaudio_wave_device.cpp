@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/audio_devices.h"
+#include "platform/linux/posix_support.h"
 #include "platform/named_semaphore.h"
 #include "platform/thread_name.h"
 #include "platform/wave_device.h"
@@ -262,9 +263,7 @@ class PortAudioBackend final : public WaveBackend {
 
 }  // namespace
 
-WaveBackend& portaudio_wave_backend() {
+WaveBackend& system_wave_backend() {
   static PortAudioBackend backend;
   return backend;
 }
-
-WaveBackend& system_wave_backend() { return portaudio_wave_backend(); }

@@ -2,6 +2,7 @@
 #include "platform/tcp_socket.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -61,6 +62,51 @@ int tcp_connect_error(TcpSocket socket) {
   socklen_t size = sizeof error;
   if (::getsockopt(fd_of(socket), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
   return error;
+}
+
+TcpResult tcp_listen(const TcpAddress& address, int backlog, TcpSocket& socket) {
+  const int fd = ::socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return TcpResult{TcpStep::failed, 0, errno};
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(address.bytes),
+             static_cast<socklen_t>(address.length)) != 0 ||
+      ::listen(fd, backlog) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return TcpResult{TcpStep::failed, 0, error};
+  }
+  socket = fd;
+  return TcpResult{TcpStep::done};
+}
+
+int tcp_local_port(TcpSocket socket) {
+  sockaddr_storage address{};
+  socklen_t size = sizeof address;
+  if (::getsockname(fd_of(socket), reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
+  if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+  return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+}
+
+TcpResult tcp_accept(TcpSocket listener, TcpSocket& client, std::string& peer_host,
+                     uint16_t& peer_port) {
+  sockaddr_storage peer{};
+  socklen_t size = sizeof peer;
+  const int fd = ::accept4(fd_of(listener), reinterpret_cast<sockaddr*>(&peer), &size,
+                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) {
+      return TcpResult{TcpStep::would_block};
+    }
+    return TcpResult{TcpStep::failed, 0, errno};
+  }
+  char host[NI_MAXHOST] = "?", service[NI_MAXSERV] = "0";
+  ::getnameinfo(reinterpret_cast<const sockaddr*>(&peer), size, host, sizeof host, service,
+                sizeof service, NI_NUMERICHOST | NI_NUMERICSERV);
+  peer_host = host;
+  peer_port = static_cast<uint16_t>(std::atoi(service));
+  client = fd;
+  return TcpResult{TcpStep::done};
 }
 
 void tcp_no_delay(TcpSocket socket) {

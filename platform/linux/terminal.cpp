@@ -1,7 +1,9 @@
 #include "platform/terminal.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -57,4 +59,23 @@ void terminal_restore_on_fatal_signals() {
     action.sa_flags = SA_RESETHAND;
     sigaction(s, &action, nullptr);
   }
+}
+
+bool terminal_answers_queries(int in_fd, int out_fd) { return isatty(in_fd) && isatty(out_fd); }
+
+bool terminal_write_all(int fd, const std::string& text) {
+  size_t sent = 0;
+  while (sent < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + sent, text.size() - sent);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+int terminal_read_byte(int fd, int timeout_ms) {
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, timeout_ms) <= 0) return terminal_read_none;
+  uint8_t byte = 0;
+  return ::read(fd, &byte, 1) == 1 ? byte : terminal_read_end;
 }

@@ -7,12 +7,16 @@
 #include <unistd.h>
 
 #include "platform/console_out.h"
-#include "platform/terminal_graphics.h"
+#include "platform/linux/title_sequences.h"
 #include "platform/terminal_window.h"
 
 namespace {
 constexpr auto title_show_time = std::chrono::milliseconds(40);
 }
+
+std::string title_push_text() { return "\x1b[22;0t"; }
+std::string title_set_text(const std::string& title) { return "\x1b]2;" + title + "\x07"; }
+std::string title_pop_text() { return "\x1b[23;0t"; }
 
 uint32_t tick_count() {
   timespec now{};
@@ -44,9 +48,6 @@ TerminalSize terminal_size() {
   // A terminal that tells no size (a fresh pseudo-terminal) gets the classic one.
   if (size.columns == 0) size.columns = 80;
   if (size.rows == 0) size.rows = 24;
-  if (size.pixel_width == 0 || size.pixel_height == 0) {
-    size.pixel_width = terminal_caps.pixel_width;
-    size.pixel_height = terminal_caps.pixel_height;
-  }
+  if (size.pixel_width == 0 || size.pixel_height == 0) size.pixel_width = size.pixel_height = 0;
   return size;
 }

@@ -2,6 +2,8 @@
 // terminal presenters instead.
 #include "platform/window_drawing.h"
 
+const bool console_window_drawing = false;
+
 WindowRect window_rectangle(void*) { return {}; }
 
 bool window_paint(WindowPainter&, void*, const uint32_t*, int, int) { return false; }

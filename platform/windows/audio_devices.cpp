@@ -38,7 +38,3 @@ std::string wave_in_name(int id) {
   }
   return utf8_of(caps.szPname);
 }
-
-// There is no PortAudio on Windows.
-int wave_out_portaudio_index(int) { return -1; }
-int wave_in_portaudio_index(int) { return -1; }

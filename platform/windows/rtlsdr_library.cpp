@@ -1,4 +1,4 @@
-#include "platform/windows/rtlsdr_library.h"
+#include "platform/windows/rtlsdr_dll.h"
 
 #include <windows.h>
 
@@ -64,4 +64,8 @@ bool rtlsdr_library_load(RtlsdrLibrary& lib, const std::vector<std::string>& nam
   // The library stays loaded for the life of the process.
   lib = found;
   return true;
+}
+
+bool rtlsdr_library_open(RtlsdrLibrary& lib, std::string& problem) {
+  return rtlsdr_library_load(lib, rtlsdr_library_names, problem);
 }

@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -81,6 +82,53 @@ int tcp_connect_error(TcpSocket socket) {
     return WSAGetLastError();
   }
   return error;
+}
+
+TcpResult tcp_listen(const TcpAddress& address, int backlog, TcpSocket& socket) {
+  if (!winsock_started()) return TcpResult{TcpStep::failed, 0, WSASYSNOTREADY};
+  const SOCKET s = ::socket(address.family, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return TcpResult{TcpStep::failed, 0, WSAGetLastError()};
+  u_long non_blocking = 1;
+  if (ioctlsocket(s, FIONBIO, &non_blocking) != 0 ||
+      bind(s, reinterpret_cast<const sockaddr*>(address.bytes), address.length) != 0 ||
+      listen(s, backlog) != 0) {
+    const int error = WSAGetLastError();
+    closesocket(s);
+    return TcpResult{TcpStep::failed, 0, error};
+  }
+  socket = static_cast<TcpSocket>(s);
+  return TcpResult{TcpStep::done};
+}
+
+int tcp_local_port(TcpSocket socket) {
+  sockaddr_storage address{};
+  int size = sizeof address;
+  if (getsockname(socket_of(socket), reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
+  if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+  return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+}
+
+TcpResult tcp_accept(TcpSocket listener, TcpSocket& client, std::string& peer_host,
+                     uint16_t& peer_port) {
+  sockaddr_storage peer{};
+  int size = sizeof peer;
+  const SOCKET s = accept(socket_of(listener), reinterpret_cast<sockaddr*>(&peer), &size);
+  if (s == INVALID_SOCKET) {
+    const int error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK || error == WSAEINTR || error == WSAECONNRESET) {
+      return TcpResult{TcpStep::would_block};
+    }
+    return TcpResult{TcpStep::failed, 0, error};
+  }
+  u_long non_blocking = 1;
+  ioctlsocket(s, FIONBIO, &non_blocking);
+  char host[NI_MAXHOST] = "?", service[NI_MAXSERV] = "0";
+  getnameinfo(reinterpret_cast<const sockaddr*>(&peer), size, host, sizeof host, service,
+              sizeof service, NI_NUMERICHOST | NI_NUMERICSERV);
+  peer_host = host;
+  peer_port = static_cast<uint16_t>(std::atoi(service));
+  client = static_cast<TcpSocket>(s);
+  return TcpResult{TcpStep::done};
 }
 
 void tcp_no_delay(TcpSocket socket) {

@@ -4,7 +4,6 @@
 #include <io.h>
 #include <windows.h>
 
-#include "platform/terminal_graphics.h"
 
 namespace {
 
@@ -52,5 +51,20 @@ void terminal_reenter_raw() {
 
 void terminal_restore_on_fatal_signals() { SetUnhandledExceptionFilter(restore_on_crash); }
 
-// A Windows console answers no queries on its input; the picture will be drawn with GDI.
-void terminal_graphics_probe(int, int) {}
+// A Windows console answers no queries on its input; the picture is drawn with GDI or
+// chosen by RXIQ_DISPLAY.
+bool terminal_answers_queries(int, int) { return false; }
+
+bool terminal_write_all(int fd, const std::string& text) {
+  size_t sent = 0;
+  while (sent < text.size()) {
+    const size_t left = text.size() - sent;
+    const int n = _write(fd, text.data() + sent, static_cast<unsigned>(left > 1u << 30 ? 1u << 30 : left));
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Never reached while the console answers no queries.
+int terminal_read_byte(int, int) { return terminal_read_end; }

@@ -5,6 +5,8 @@
 
 #include "platform/console_out.h"
 
+const bool console_window_drawing = true;
+
 namespace {
 
 bool make_bitmap(WindowPainter& painter, int width, int height) {

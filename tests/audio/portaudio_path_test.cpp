@@ -23,6 +23,7 @@
 
 #include "audio/audio_channel.h"
 #include "platform/named_semaphore.h"
+#include "tests/support/child_process.h"
 
 // The sound server's client library and ALSA are not built for ThreadSanitizer: it
 // cannot see their own synchronisation and reports the memory they share between their
@@ -40,71 +41,6 @@ constexpr int frame_rate = 48000;  // rxiq12's channel 0
 constexpr int block_count = 6;
 constexpr auto startup_limit = std::chrono::seconds(30);
 constexpr auto poll_interval = std::chrono::milliseconds(50);
-
-// The program's path on PATH, or "" if there is none.
-std::string find_program(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "/usr/bin:/bin";
-  size_t at = 0;
-  while (at <= dirs.size()) {
-    size_t end = dirs.find(':', at);
-    if (end == std::string::npos) end = dirs.size();
-    std::string candidate = dirs.substr(at, end - at) + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-    at = end + 1;
-  }
-  return "";
-}
-
-// Starts a program with its output in `log`; returns its pid or -1. The child is
-// ended with this process even if the test dies without its clean-up.
-pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
-  std::string program = find_program(args[0]);
-  if (program.empty()) return -1;
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t parent = getpid();
-  pid_t pid = fork();
-  if (pid != 0) return pid;
-  // In the child only async-signal-safe calls until exec.
-  prctl(PR_SET_PDEATHSIG, SIGTERM);
-  if (getppid() != parent) _exit(127);
-  int in = open("/dev/null", O_RDONLY);
-  int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-  if (in < 0 || out < 0) _exit(127);
-  dup2(in, STDIN_FILENO);
-  dup2(out, STDOUT_FILENO);
-  dup2(out, STDERR_FILENO);
-  execv(program.c_str(), argv.data());
-  _exit(127);
-}
-
-int run(const std::vector<std::string>& args, const std::string& log) {
-  pid_t pid = spawn(args, log);
-  if (pid < 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Ends a child: SIGTERM, then SIGKILL if it has not gone within a few seconds.
-void stop(pid_t& pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > until) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(poll_interval);
-  }
-  pid = -1;
-}
 
 template <class Done>
 bool poll_until(Done done, std::chrono::seconds limit) {
@@ -164,8 +100,8 @@ class PortAudioPath : public ::testing::Test {
   }
 
   void TearDown() override {
-    stop(recorder_);
-    stop(server_);
+    stop_child(recorder_);
+    stop_child(server_);
     if (!HasFailure()) std::filesystem::remove_all(dir_);
   }
 

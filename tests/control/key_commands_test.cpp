@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "control/receiver.h"
-#include "platform/key_decoder.h"
+#include "terminal/key_decoder.h"
 #include "tests/support/console_capture.h"
 
 namespace {
@@ -13,7 +13,7 @@ namespace {
 struct Keys : ::testing::Test {
   std::unique_ptr<Receiver> receiver = std::make_unique<Receiver>(rxiq12_variant, nullptr);
   RxState& s = receiver->state;
-  bool press(int key) { return key_command(*receiver, key); }
+  bool press(int key) { return key_command(receiver_keys(*receiver), key); }
 };
 
 Dongle* some_device() { return reinterpret_cast<Dongle*>(uintptr_t{0x1000}); }

@@ -14,13 +14,13 @@
 #include "control/key_commands.h"
 #include "core/print_console.h"
 #include "control/receiver.h"
-#include "platform/key_decoder.h"
-#include "platform/virtual_wave_device.h"
+#include "terminal/key_decoder.h"
+#include "tests/support/virtual_wave_device.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/tone.h"
 #include "tuner/rtl_tcp_dongle.h"
-#include "tuner/rtl_tcp_server.h"
-#include "tuner/sim_dongle.h"
+#include "simulator/rtl_tcp_server.h"
+#include "simulator/sim_dongle.h"
 #include "tuner/tuner_thread.h"
 
 namespace {
@@ -119,7 +119,7 @@ TEST(ReceiverAudio, PlayedBasebandHoldsTheCarrierAndFollowsThreeRights) {
   sim.on_read = [&](int64_t n) {
     wait_until_drained(*rx);
     if (n == retune_read) {
-      for (int i = 0; i < 3; ++i) key_command(*rx, vk_right);
+      for (int i = 0; i < 3; ++i) key_command(receiver_keys(*rx), vk_right);
     }
     if (n == last_read) rx->state.running.store(0);
   };
@@ -182,7 +182,7 @@ TEST(ReceiverAudio, DongleAcrossTheNetworkPlaysTheCarrierAndFollowsThreeRights) 
   receiver_start_tuner(*rx);
 
   ASSERT_TRUE(wait_until([&] { return rx->ring.ring_stores.load() >= 8; })) << console.text();
-  for (int i = 0; i < 3; ++i) key_command(*rx, vk_right);
+  for (int i = 0; i < 3; ++i) key_command(receiver_keys(*rx), vk_right);
   const uint64_t retuned_at = rx->ring.ring_stores.load();
   ASSERT_TRUE(wait_until([&] { return rx->dsp.next_store.load() >= retuned_at + 16; }));
   rx->state.running.store(0);

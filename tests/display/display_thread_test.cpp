@@ -13,7 +13,7 @@
 #include "display/display_thread.h"
 #include "platform/console_out.h"
 #include "tests/support/console_capture.h"
-#include "platform/terminal_graphics.h"
+#include "terminal/terminal_graphics.h"
 #include "tests/support/terminal_harness.h"
 #include "tests/support/text_search.h"
 

@@ -12,7 +12,7 @@
 
 namespace {
 
-const std::string tool = RXIQ_BINARY_DIR "/dsp/rxiq-dsp";
+const std::string tool = RXIQ_BINARY_DIR "/rxiq-dsp";
 const std::string work_root = RXIQ_BINARY_DIR "/tests/rxiq_dsp_tool_test";
 constexpr int samples_per_block = block_frames * 25;
 

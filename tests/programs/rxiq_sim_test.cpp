@@ -8,12 +8,12 @@
 #include "dsp/dsp_thread.h"
 #include "tests/support/child_process.h"
 #include "tests/support/tone.h"
-#include "tuner/sim_dongle.h"
+#include "simulator/sim_dongle.h"
 
 namespace {
 
-const std::string sim_tool = RXIQ_BINARY_DIR "/tuner/rxiq-sim";
-const std::string dsp_tool = RXIQ_BINARY_DIR "/dsp/rxiq-dsp";
+const std::string sim_tool = RXIQ_BINARY_DIR "/rxiq-sim";
+const std::string dsp_tool = RXIQ_BINARY_DIR "/rxiq-dsp";
 const std::string work_root = RXIQ_BINARY_DIR "/tests/sim_dongle_tool_test";
 
 // What the simulator's own read loop delivers when set up by hand as the receiver does.

@@ -2,7 +2,7 @@
 // here from the protocol's description alone, so that the two sides cannot share a
 // mistake: a 12-byte header ("RTL0", tuner type, gain count, big-endian), then raw
 // unsigned 8-bit I/Q; commands of one byte and a big-endian 32-bit parameter.
-#include "tuner/rtl_tcp_server.h"
+#include "simulator/rtl_tcp_server.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 #include "tests/support/loopback.h"
 #include "tests/support/pty_process.h"
 #include "tuner/rtl_tcp_dongle.h"
-#include "tuner/sim_dongle.h"
+#include "simulator/sim_dongle.h"
 #include "tuner/tuner_thread.h"
 
 namespace {
@@ -220,7 +220,7 @@ TEST(RtlTcpServer, TheSimulatorsFailuresCarryOver) {
 }
 
 TEST(RtlTcpServer, RxiqSimSaysWhereItListensAndRejectsABadAddress) {
-  const std::string program = std::string(RXIQ_BINARY_DIR) + "/tuner/rxiq-sim";
+  const std::string program = std::string(RXIQ_BINARY_DIR) + "/rxiq-sim";
   {
     PtyProcess sim(program, {"--tcp", "127.0.0.1:0"}, {});
     ASSERT_TRUE(sim.started());

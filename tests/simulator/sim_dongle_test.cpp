@@ -1,4 +1,4 @@
-#include "tuner/sim_dongle.h"
+#include "simulator/sim_dongle.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 
 #include "audio/audio_channel.h"
 #include "platform/named_semaphore.h"
-#include "platform/virtual_wave_device.h"
+#include "tests/support/virtual_wave_device.h"
 
 class VirtualAudio : public ::testing::Test {
  protected:

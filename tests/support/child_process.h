@@ -1,12 +1,19 @@
 // Running commands and the built programs from a test, and the files they read and write.
 #pragma once
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -43,4 +50,70 @@ inline std::vector<uint8_t> read_bytes(const std::string& path) {
 inline void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The program's path on PATH, or "" if there is none.
+inline std::string find_program(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  size_t at = 0;
+  while (at <= dirs.size()) {
+    size_t end = dirs.find(':', at);
+    if (end == std::string::npos) end = dirs.size();
+    std::string candidate = dirs.substr(at, end - at) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    at = end + 1;
+  }
+  return "";
+}
+
+// Starts a program with its output in `log`; returns its pid or -1. The child is
+// ended with this process even if the test dies without its clean-up.
+inline pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
+  std::string program = find_program(args[0]);
+  if (program.empty()) return -1;
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t parent = getpid();
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  // In the child only async-signal-safe calls until exec.
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) _exit(127);
+  int in = open("/dev/null", O_RDONLY);
+  int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  if (in < 0 || out < 0) _exit(127);
+  dup2(in, STDIN_FILENO);
+  dup2(out, STDOUT_FILENO);
+  dup2(out, STDERR_FILENO);
+  execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
+inline int run(const std::vector<std::string>& args, const std::string& log) {
+  pid_t pid = spawn(args, log);
+  if (pid < 0) return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Ends a child: SIGTERM, then SIGKILL if it has not gone within a few seconds (looked
+// at every 50 ms).
+inline void stop_child(pid_t& pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > until) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  pid = -1;
 }

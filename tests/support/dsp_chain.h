@@ -1,6 +1,6 @@
 // The receiver's signal chain set up for a test: the variant's channel filter, the byte
-// table, a spectrum buffer and a sink that keeps every finished PCM block (and can stop
-// the chain after a chosen one, as a failing sink does).
+// table, a spectrum buffer, a byte feed and a sink that keeps every finished PCM block
+// (and can stop the chain after a chosen one, as a failing sink does).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/rx_state.h"
+#include "dsp/byte_feed.h"
 #include "dsp/dsp_thread.h"
 #include "dsp/fft_snapshot.h"
 #include "dsp/fir_filter.h"
@@ -42,10 +43,26 @@ struct ChainRig {
     return bytes;
   }
 
+  // True when both chains are in the same state: the same blocks out, the same partial
+  // block, gain, spectrum capture and pending odd byte.
+  bool same_as(const ChainRig& o) const {
+    const DspState& a = *dsp;
+    const DspState& b = *o.dsp;
+    return blocks == o.blocks && a.out_count == b.out_count &&
+           std::memcmp(a.out_i, b.out_i, sizeof(float) * static_cast<size_t>(a.out_count)) == 0 &&
+           std::memcmp(a.out_q, b.out_q, sizeof(float) * static_cast<size_t>(a.out_count)) == 0 &&
+           std::memcmp(&a.Usilitel, &b.Usilitel, sizeof a.Usilitel) == 0 &&
+           a.spectrum_pos == b.spectrum_pos && a.spectrum_skip == b.spectrum_skip &&
+           std::memcmp(a.capture_re, b.capture_re, sizeof a.capture_re) == 0 &&
+           std::memcmp(a.capture_im, b.capture_im, sizeof a.capture_im) == 0 &&
+           feed.have_held == o.feed.have_held && (!feed.have_held || feed.held == o.feed.held);
+  }
+
   RxState state;
   std::unique_ptr<FirFilter> filter = std::make_unique<FirFilter>();
   std::unique_ptr<DspState> dsp = std::make_unique<DspState>();
   std::unique_ptr<SpectrumBuffer> spectrum = std::make_unique<SpectrumBuffer>();
+  ByteFeed feed;
   std::vector<std::vector<int16_t>> blocks;
   size_t stop_after_block = 0;  // 0: never stop
 };

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tuner/sim_dongle.h"
+#include "simulator/sim_dongle.h"
 
 struct RecordingSim : SimDongle {
   using SimDongle::SimDongle;

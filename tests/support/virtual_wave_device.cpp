@@ -1,4 +1,4 @@
-#include "platform/virtual_wave_device.h"
+#include "tests/support/virtual_wave_device.h"
 
 #include <algorithm>
 #include <chrono>

@@ -14,8 +14,8 @@
 #include "display/scale.h"
 #include "display/trace_and_waterfall.h"
 #include "platform/console_out.h"
-#include "platform/graphics_encoders.h"
-#include "platform/terminal_presenter.h"
+#include "terminal/graphics_encoders.h"
+#include "terminal/terminal_presenter.h"
 #include "tests/support/text_search.h"
 
 namespace {

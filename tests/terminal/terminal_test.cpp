@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "platform/console_out.h"
-#include "platform/terminal_graphics.h"
-#include "platform/terminal_presenter.h"
+#include "terminal/picture_area.h"
+#include "terminal/terminal_graphics.h"
+#include "terminal/terminal_presenter.h"
 #include "platform/terminal_window.h"
 #include "platform/window_drawing.h"
 #include "tests/support/console_capture.h"

@@ -19,7 +19,7 @@
 #include "tests/support/console_capture.h"
 #include "tests/support/loopback.h"
 #include "tests/support/text_search.h"
-#include "tuner/sim_dongle.h"
+#include "simulator/sim_dongle.h"
 #include "tuner/tuner_thread.h"
 
 namespace {
@@ -153,7 +153,6 @@ struct TcpRig {
   RxState state{rxiq12_variant};
   RtlTcpDongle dongle;
   std::unique_ptr<SampleRing> ring = std::make_unique<SampleRing>();
-  std::unique_ptr<FirFilter> filter = std::make_unique<FirFilter>();
   ConsoleCapture console;
   std::thread thread;
 
@@ -167,7 +166,7 @@ struct TcpRig {
 
   void start() {
     thread = std::thread([this] {
-      tuner_thread(TunerLinks{state, rxiq12_variant, dongle, *ring, *filter, nullptr});
+      tuner_thread(TunerLinks{state, rxiq12_variant, dongle, *ring});
     });
   }
   void join() {
@@ -175,7 +174,7 @@ struct TcpRig {
   }
   // Runs the thread to its end on the test's own thread.
   void run() {
-    tuner_thread(TunerLinks{state, rxiq12_variant, dongle, *ring, *filter, nullptr});
+    tuner_thread(TunerLinks{state, rxiq12_variant, dongle, *ring});
   }
 
   bool wait_for_blocks(uint64_t n) {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "platform/key_decoder.h"
+#include "terminal/key_decoder.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/windows/rtlsdr_library.h"
+#include "platform/windows/rtlsdr_dll.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <vector>
 #include <windows.h>
 
-#include "platform/terminal_presenter.h"
+#include "terminal/terminal_presenter.h"
 #include "platform/window_drawing.h"
 
 namespace {

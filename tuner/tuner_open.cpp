@@ -1,0 +1,122 @@
+#include <algorithm>
+#include <vector>
+
+#include "core/print_console.h"
+#include "tuner/tuner_steps.h"
+
+namespace {
+
+// Reads the tuner's gain list into state.gains without ever writing past it: the count
+// is asked for first, the list read into room of that size, and at most max_gains kept.
+// Returns the number kept; 0 for an empty list or an error.
+int32_t read_gain_list(DongleApi& dongle, Dongle* dev, RxState& state) {
+  int listed = dongle.get_tuner_gains(dev, nullptr);
+  if (listed <= 0) return 0;
+  std::vector<int> gains(static_cast<size_t>(listed));
+  int got = dongle.get_tuner_gains(dev, gains.data());
+  int32_t kept = std::min({got, listed, max_gains});
+  if (kept <= 0) return 0;
+  std::copy_n(gains.begin(), kept, state.gains);
+  return kept;
+}
+
+// The start-up gain, chosen by the gain setting. A gain list that is empty leaves the
+// maximum-gain choice with nothing to set.
+void set_start_gain(TunerLinks& links, Dongle* dev, int32_t gain_count) {
+  RxState& s = links.state;
+  DongleApi& dongle = links.dongle;
+  const int32_t gain = s.gain.load();
+  if (links.variant.gain_special_values && gain == -1) {
+    if (gain_count == 0) return;
+    dongle.set_tuner_gain(dev, s.gains[gain_count - 1]);
+    print_console("Set max available gain %.2f\n", in_db(dongle.get_tuner_gain(dev)));
+  } else if (links.variant.gain_special_values && gain == -2) {
+    dongle.set_tuner_gain_mode(dev, 0);
+    print_console("Set autogain.\n");
+  } else {
+    // The gain is in dB and the tuner takes tenths; the product wraps as 32 bits.
+    const int tenths = static_cast<int>(static_cast<uint32_t>(gain) * 10u);
+    dongle.set_tuner_gain(dev, tenths);
+    print_console("\nSet gain to %.2f\n", in_db(dongle.get_tuner_gain(dev)));
+  }
+}
+
+void list_devices(DongleApi& dongle, uint32_t count) {
+  print_console("Found %d devices:\n", static_cast<int>(count));
+  char manufact[usb_string_size], product[usb_string_size], serial[usb_string_size];
+  for (uint32_t i = 0; i < count; ++i) {
+    manufact[0] = product[0] = serial[0] = '\0';
+    dongle.get_device_usb_strings(i, manufact, product, serial);
+    print_console("\t%d: %s, %s, SN: %s\n", static_cast<int>(i), manufact, product, serial);
+  }
+}
+
+}  // namespace
+
+Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffer) {
+  RxState& s = links.state;
+  DongleApi& dongle = links.dongle;
+
+  // Captured before the gain list is read, so the first pass of the loop finds the gain
+  // index moved to the top of the list and sets that gain.
+  applied.agc_mode = s.agc_mode.load();
+  applied.frequency = s.frequency.load();
+  applied.gain_index = s.gain_index.load();
+
+  const uint32_t count = dongle.get_device_count();
+  if (count == 0) {
+    print_console("%s", no_devices_text);
+    return nullptr;
+  }
+  list_devices(dongle, count);
+
+  const int32_t dev_index = s.dev_index.load();
+  const char* name = dongle.get_device_name(static_cast<uint32_t>(dev_index));
+  print_console("Using device %d: %s\n", dev_index, name ? name : "");
+
+  Dongle* dev = nullptr;
+  if (dongle.open(&dev, static_cast<uint32_t>(dev_index)) < 0) {
+    // Nothing was opened, so there is nothing to close.
+    print_console("Failed to open device #%d\n", dev_index);
+    return nullptr;
+  }
+  s.device.store(dev);
+
+  if (dongle.set_tuner_gain_mode(dev, 1) != 0) print_console("Failed to set tuner gain mode\n");
+
+  applied.gain_count = read_gain_list(dongle, dev, s);
+  s.gain_count.store(applied.gain_count);
+  s.gain_index.store(applied.gain_count > 0 ? applied.gain_count - 1 : 0);
+  print_console("Supported gains are:");
+  for (int32_t i = 0; i < applied.gain_count; ++i) print_console(" %.2f", in_db(s.gains[i]));
+  print_console("\n");
+
+  set_start_gain(links, dev, applied.gain_count);
+
+  dongle.set_agc_mode(dev, s.agc_mode.load());
+  print_console("offset_tuning = %d\n", dongle.get_offset_tuning(dev));
+
+  const uint32_t frequency = static_cast<uint32_t>(s.frequency.load());
+  if (dongle.set_center_freq(dev, frequency) < 0) {
+    print_console("Failed to center freq. %u", frequency);
+    dongle.close(dev);
+    return nullptr;
+  }
+  print_console("Tuned to %u\n", frequency);
+
+  const uint32_t rate = static_cast<uint32_t>(links.variant.sample_rate);
+  if (dongle.set_sample_rate(dev, rate) < 0) {
+    print_console("Failed to sample rate %u", rate);
+    dongle.close(dev);
+    return nullptr;
+  }
+
+  if (dongle.reset_buffer(dev) < 0) print_console("Failed to reset buffer.\n");
+
+  int n_read = 0;
+  dongle.read_sync(dev, read_buffer, discarded_read_bytes, &n_read);
+
+  dongle.set_freq_correction(dev, s.ppm_error.load());
+  print_console("ppm = %d\n", dongle.get_freq_correction(dev));
+  return dev;
+}

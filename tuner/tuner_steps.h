@@ -1,0 +1,29 @@
+// The tuner thread's steps, each in its own file: opening and configuring the dongle,
+// and applying the requests that keys have recorded in RxState.
+#pragma once
+
+#include <cstdint>
+
+#include "tuner/tuner_thread.h"
+
+// The settings last applied to the dongle. A request is a field of RxState that differs
+// from its copy here; applying it updates the copy first, so a failed call is not
+// retried.
+struct TunerApplied {
+  int32_t agc_mode = 0;
+  int32_t frequency = 0;
+  int32_t gain_index = 0;
+  int32_t tuner_gain_mode = 0;  // captured on the first pass of the read loop
+  int32_t gain_count = 0;       // entries of the gain list read at start-up
+};
+
+inline double in_db(int tenths) { return tenths * 0.1; }
+
+// Lists the dongles, opens the chosen one and configures it: gain list, start gain,
+// AGC, frequency, rate, buffer reset with its discarded read, frequency correction.
+// Returns the open dongle, or null (nothing left open) when any step that must succeed
+// failed; the reason is printed.
+Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffer);
+
+// Applies every request that differs from its applied copy, after a read.
+void tuner_apply_requests(TunerLinks& links, Dongle* dev, TunerApplied& applied, bool first_pass);
