@@ -13,7 +13,7 @@
 namespace {
 
 const std::string tool = RXIQ_BINARY_DIR "/rxiq-dsp";
-const std::string work_root = RXIQ_BINARY_DIR "/tests/rxiq_dsp_tool_test";
+const std::string work_root = RXIQ_BINARY_DIR "/tests/rxiq_dsp_test";
 constexpr int samples_per_block = block_frames * 25;
 
 // Raw dongle bytes of a tone `offset` Hz from the centre at 1,200,000 samples/s.

@@ -14,7 +14,7 @@ namespace {
 
 const std::string sim_tool = RXIQ_BINARY_DIR "/rxiq-sim";
 const std::string dsp_tool = RXIQ_BINARY_DIR "/rxiq-dsp";
-const std::string work_root = RXIQ_BINARY_DIR "/tests/sim_dongle_tool_test";
+const std::string work_root = RXIQ_BINARY_DIR "/tests/rxiq_sim_test";
 
 // What the simulator's own read loop delivers when set up by hand as the receiver does.
 std::vector<uint8_t> read_loop(uint32_t frequency, uint32_t rate, int samples) {
