@@ -29,6 +29,7 @@ struct RxState {
   std::atomic<int32_t> gain_count{0};
   std::atomic<int32_t> gain_index{0};
   std::atomic<Dongle*> device{nullptr};
+  std::atomic<int32_t> tuner_type{0};                  // librtlsdr's numbering; set once open
   std::atomic<uint8_t> running{1};
   std::atomic<int32_t> stream_stop{0};
   std::atomic<int32_t> display_on{0};

@@ -143,8 +143,21 @@ void dsp_scale_block(DspState& dsp) {
   dsp.Usilitel = static_cast<float>(g);
 }
 
+float dsp_block_level_dbfs(const DspState& dsp) {
+  double power = 0.0;
+  for (int k = 0; k < dsp.out_count; ++k) {
+    power += static_cast<double>(dsp.out_i[k]) * dsp.out_i[k] +
+             static_cast<double>(dsp.out_q[k]) * dsp.out_q[k];
+  }
+  if (dsp.out_count == 0 || !(power > 0.0)) return no_level_dbfs;
+  const double level = 10.0 * std::log10(power / dsp.out_count);
+  return std::isfinite(level) ? static_cast<float>(level) : no_level_dbfs;
+}
+
 void dsp_produce_block(const DspChain& chain) {
   DspState& dsp = chain.dsp;
+  // Read by the control port; nothing orders on it.
+  dsp.level_dbfs.store(dsp_block_level_dbfs(dsp), std::memory_order_relaxed);
   dsp_scale_block(dsp);
   if (chain.sink.write != nullptr) chain.sink.write(chain.sink.context, dsp.pcm_block, block_bytes);
   // Recovery happens whether or not the sink took the block; in float it stops at 2^24.

@@ -20,6 +20,7 @@ inline constexpr int max_pcm = 32767;                      // -32,768 is never p
 inline constexpr float initial_delitel = 128.0f;
 inline constexpr float initial_usilitel = 430000.0f;
 inline constexpr int dsp_idle_ms = 10;
+inline constexpr float no_level_dbfs = -999.0f;  // no block yet, or a silent one
 // With a wake-up from the tuner, the wait for the stores that complete a block: they or
 // a stop end it, so this limit is only a backstop for a writer that has stopped storing,
 // longer than the slowest block (107 ms of samples in rxiq12) so that an idle thread
@@ -59,6 +60,9 @@ struct DspState {
   // Written by the DSP thread only; atomics so that others may watch its progress.
   std::atomic<uint64_t> next_store{0};  // number of the ring store the reader expects next
   std::atomic<uint64_t> overruns{0};    // blocks lost to a lapping writer (never read, or torn)
+  // The last block's mean power before the level control, in dB relative to a full-scale
+  // complex tone (a byte swing of 128); no_level before the first block.
+  std::atomic<float> level_dbfs{no_level_dbfs};
 };
 
 // Everything the signal chain writes to, without the ring: shared by the thread and by
@@ -119,3 +123,7 @@ void dsp_scale_block(DspState& dsp);
 
 // Produces one block: scale, hand to the sink, then recover the gain by one unit.
 void dsp_produce_block(const DspChain& chain);
+
+// The mean power of the collected block in dB relative to full scale (no_level_dbfs for
+// silence).
+float dsp_block_level_dbfs(const DspState& dsp);

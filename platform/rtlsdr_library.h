@@ -23,6 +23,7 @@ struct RtlsdrLibrary {
   int (*get_tuner_gain)(rtlsdr_dev* dev) = nullptr;
   int (*set_agc_mode)(rtlsdr_dev* dev, int on) = nullptr;
   int (*get_offset_tuning)(rtlsdr_dev* dev) = nullptr;
+  int (*get_tuner_type)(rtlsdr_dev* dev) = nullptr;
   int (*set_center_freq)(rtlsdr_dev* dev, uint32_t freq) = nullptr;
   int (*set_sample_rate)(rtlsdr_dev* dev, uint32_t rate) = nullptr;
   int (*set_freq_correction)(rtlsdr_dev* dev, int ppm) = nullptr;

@@ -64,6 +64,11 @@ TcpResult tcp_send(TcpSocket socket, const void* bytes, size_t length);
 // counts as ready. False when the time ran out.
 bool tcp_wait(TcpSocket socket, bool for_writing, int ms);
 
+// Waits up to ms for any of count sockets to become readable (an error, a hang-up or a
+// connection waiting to be accepted counts as readable); readable[k] tells which. Returns
+// the number ready, 0 when the time ran out.
+int tcp_wait_any(const TcpSocket* sockets, bool* readable, int count, int ms);
+
 void tcp_close(TcpSocket socket);
 
 // The system's words for an error, and its error for a connection that timed out.

@@ -7,6 +7,8 @@
 #include <numbers>
 #include <thread>
 
+#include "tuner/rtl_tcp.h"
+
 namespace {
 
 constexpr const char* sim_manufacturer = "rxiq";
@@ -229,6 +231,11 @@ int SimDongle::set_agc_mode(Dongle* dev, int on) {
 int SimDongle::get_offset_tuning(Dongle* dev) {
   if (!holds(*this, dev)) return sim_failed_result;
   return 0;
+}
+
+int SimDongle::get_tuner_type(Dongle* dev) {
+  if (!holds(*this, dev)) return sim_failed_result;
+  return rtl_tcp_tuner_r820t;
 }
 
 int SimDongle::set_center_freq(Dongle* dev, uint32_t freq) {

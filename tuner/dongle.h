@@ -37,6 +37,9 @@ struct DongleApi {
   virtual int get_tuner_gain(Dongle* dev) = 0;
   virtual int set_agc_mode(Dongle* dev, int on) = 0;
   virtual int get_offset_tuning(Dongle* dev) = 0;
+  // librtlsdr's enum rtlsdr_tuner: 0 unknown, 1 E4000, 2 FC0012, 3 FC0013, 4 FC2580,
+  // 5 R820T, 6 R828D.
+  virtual int get_tuner_type(Dongle* dev) = 0;
   virtual int set_center_freq(Dongle* dev, uint32_t freq) = 0;
   virtual int set_sample_rate(Dongle* dev, uint32_t rate) = 0;
   virtual int set_freq_correction(Dongle* dev, int ppm) = 0;

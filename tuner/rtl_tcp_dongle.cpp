@@ -248,6 +248,8 @@ int RtlTcpDongle::set_agc_mode(Dongle* dev, int on) {
   return send_command(*this, dev, rtl_tcp_set_agc_mode, static_cast<uint32_t>(on));
 }
 
+int RtlTcpDongle::get_tuner_type(Dongle*) { return static_cast<int>(tuner_type); }
+
 int RtlTcpDongle::get_offset_tuning(Dongle* dev) {
   // Never set through this dongle, and the server does not tell.
   (void)dev;

@@ -42,6 +42,7 @@ struct RtlTcpDongle final : DongleApi {
   int get_tuner_gain(Dongle* dev) override;
   int set_agc_mode(Dongle* dev, int on) override;
   int get_offset_tuning(Dongle* dev) override;
+  int get_tuner_type(Dongle* dev) override;
   int set_center_freq(Dongle* dev, uint32_t freq) override;
   int set_sample_rate(Dongle* dev, uint32_t rate) override;
   int set_freq_correction(Dongle* dev, int ppm) override;

@@ -84,6 +84,10 @@ int RtlsdrDongle::get_offset_tuning(Dongle* dev) {
   return rtlsdr.calls.get_offset_tuning(rtl(dev));
 }
 
+int RtlsdrDongle::get_tuner_type(Dongle* dev) {
+  return rtlsdr.calls.get_tuner_type(rtl(dev));
+}
+
 int RtlsdrDongle::set_center_freq(Dongle* dev, uint32_t freq) {
   return rtlsdr.calls.set_center_freq(rtl(dev), freq);
 }

@@ -81,6 +81,7 @@ Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffe
     return nullptr;
   }
   s.device.store(dev);
+  s.tuner_type.store(dongle.get_tuner_type(dev));
 
   if (dongle.set_tuner_gain_mode(dev, 1) != 0) print_console("Failed to set tuner gain mode\n");
 

@@ -15,6 +15,8 @@ bool rtlsdr_library_open(RtlsdrLibrary& lib, std::string&) {
   lib.get_tuner_gain = rtlsdr_get_tuner_gain;
   lib.set_agc_mode = rtlsdr_set_agc_mode;
   lib.get_offset_tuning = rtlsdr_get_offset_tuning;
+  // The library's enum of tuners, taken as the plain int it is.
+  lib.get_tuner_type = [](rtlsdr_dev* dev) { return static_cast<int>(rtlsdr_get_tuner_type(dev)); };
   lib.set_center_freq = rtlsdr_set_center_freq;
   lib.set_sample_rate = rtlsdr_set_sample_rate;
   lib.set_freq_correction = rtlsdr_set_freq_correction;

@@ -131,6 +131,14 @@ bool tcp_wait(TcpSocket socket, bool for_writing, int ms) {
   return ready > 0 || (ready < 0 && errno != EINTR);
 }
 
+int tcp_wait_any(const TcpSocket* sockets, bool* readable, int count, int ms) {
+  std::vector<pollfd> polled(static_cast<size_t>(count));
+  for (int k = 0; k < count; ++k) polled[static_cast<size_t>(k)] = {fd_of(sockets[k]), POLLIN, 0};
+  const int ready = ::poll(polled.data(), static_cast<nfds_t>(count), ms);
+  for (int k = 0; k < count; ++k) readable[k] = ready > 0 && polled[static_cast<size_t>(k)].revents != 0;
+  return ready > 0 ? ready : 0;
+}
+
 void tcp_close(TcpSocket socket) {
   if (socket != no_tcp_socket) ::close(fd_of(socket));
 }

@@ -55,7 +55,8 @@ bool rtlsdr_library_load(RtlsdrLibrary& lib, const std::vector<std::string>& nam
       find(module, "rtlsdr_set_freq_correction", found.set_freq_correction, missing) &&
       find(module, "rtlsdr_get_freq_correction", found.get_freq_correction, missing) &&
       find(module, "rtlsdr_reset_buffer", found.reset_buffer, missing) &&
-      find(module, "rtlsdr_read_sync", found.read_sync, missing);
+      find(module, "rtlsdr_read_sync", found.read_sync, missing) &&
+      find(module, "rtlsdr_get_tuner_type", found.get_tuner_type, missing);
   if (!complete) {
     FreeLibrary(module);
     problem = loaded + " has no " + missing + ": it is not a usable librtlsdr; put a current rtlsdr.dll beside the program\n";

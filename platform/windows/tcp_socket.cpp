@@ -155,6 +155,18 @@ bool tcp_wait(TcpSocket socket, bool for_writing, int ms) {
   return ready != 0;
 }
 
+int tcp_wait_any(const TcpSocket* sockets, bool* readable, int count, int ms) {
+  std::vector<WSAPOLLFD> polled(static_cast<size_t>(count));
+  for (int k = 0; k < count; ++k) {
+    polled[static_cast<size_t>(k)].fd = socket_of(sockets[k]);
+    polled[static_cast<size_t>(k)].events = POLLRDNORM;
+  }
+  const int ready = count > 0 ? WSAPoll(polled.data(), static_cast<ULONG>(count), ms) : 0;
+  if (count == 0) Sleep(static_cast<DWORD>(ms));
+  for (int k = 0; k < count; ++k) readable[k] = ready > 0 && polled[static_cast<size_t>(k)].revents != 0;
+  return ready > 0 ? ready : 0;
+}
+
 void tcp_close(TcpSocket socket) {
   if (socket != no_tcp_socket) closesocket(socket_of(socket));
 }

@@ -32,6 +32,7 @@ EXPORT int rtlsdr_set_tuner_gain(void*, int) { return 0; }
 EXPORT int rtlsdr_get_tuner_gain(void*) { return 496; }
 EXPORT int rtlsdr_set_agc_mode(void*, int) { return 0; }
 EXPORT int rtlsdr_get_offset_tuning(void*) { return 0; }
+EXPORT int rtlsdr_get_tuner_type(void*) { return 5; }
 EXPORT int rtlsdr_set_center_freq(void*, uint32_t) { return 0; }
 EXPORT int rtlsdr_set_sample_rate(void*, uint32_t) { return 0; }
 EXPORT int rtlsdr_set_freq_correction(void*, int) { return 0; }
