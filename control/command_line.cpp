@@ -2,9 +2,42 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
+#include "control/rigctl_server.h"
 #include "core/rx_state.h"
+#include "tuner/rtl_tcp.h"
 #include "variants/variant.h"
+
+namespace {
+
+constexpr std::string_view rigctl_flag = "--rigctl";
+
+// [ADDRESS:]PORT, port 0 (any free one) included.
+bool read_listen_address(const char* text, std::string& address, uint16_t& port) {
+  const std::string_view t = text;
+  const bool port_only = !t.empty() && t.find_first_not_of("0123456789") == std::string_view::npos;
+  if (port_only) {
+    const std::string with_address = std::string(rigctl_default_address) + ":" + text;
+    return parse_host_port(with_address.c_str(), rigctl_default_port, true, address, port);
+  }
+  // Without a port it would be a host alone, which a bare --rigctl never takes.
+  return t.find(':') != std::string_view::npos &&
+         parse_host_port(text, rigctl_default_port, true, address, port);
+}
+
+// Which arguments are options or option values, so that the numbers can skip them.
+// Returns how many arguments argv[i] and what follows it take as an option (0: none).
+int option_width(int argc, char** argv, int i) {
+  const std::string_view a = argv[i];
+  if (a.rfind(std::string(rigctl_flag) + "=", 0) == 0) return 1;
+  if (a != rigctl_flag) return 0;
+  std::string address;
+  uint16_t port = 0;
+  return i + 1 < argc && read_listen_address(argv[i + 1], address, port) ? 2 : 1;
+}
+
+}  // namespace
 
 int32_t parse_integer(const char* text) {
   // long long: 64 bits everywhere (long is 32 on Windows and would saturate instead).
@@ -15,7 +48,34 @@ int32_t parse_integer(const char* text) {
 void parse_command_line(RxState& state, int argc, char** argv) {
   std::atomic<int32_t>* fields[] = {&state.frequency, &state.out_device, &state.ppm_error,
                                     &state.dev_index};
-  for (int i = 1; i < argc && i <= 4; ++i) fields[i - 1]->store(parse_integer(argv[i]));
+  int positional = 0;
+  for (int i = 1; i < argc && positional < 4;) {
+    const int width = option_width(argc, argv, i);
+    if (width > 0) {
+      i += width;
+      continue;
+    }
+    fields[positional++]->store(parse_integer(argv[i]));
+    ++i;
+  }
+}
+
+bool parse_options(int argc, char** argv, ReceiverOptions& options, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    const int width = option_width(argc, argv, i);
+    if (width == 0) continue;
+    options.rigctl = true;
+    options.rigctl_address = rigctl_default_address;
+    options.rigctl_port = rigctl_default_port;
+    const std::string_view a = argv[i];
+    const char* value = a == rigctl_flag ? (width == 2 ? argv[i + 1] : nullptr) : argv[i] + rigctl_flag.size() + 1;
+    if (value != nullptr && !read_listen_address(value, options.rigctl_address, options.rigctl_port)) {
+      error = "--rigctl takes [ADDRESS:]PORT, not '" + std::string(value) + "'";
+      return false;
+    }
+    i += width - 1;
+  }
+  return true;
 }
 
 bool answer_help_or_version(const Variant& variant, int argc, char** argv, FILE* out) {
@@ -27,17 +87,22 @@ bool answer_help_or_version(const Variant& variant, int argc, char** argv, FILE*
     }
     if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
       std::fprintf(out,
-                   "usage: %s [frequency-Hz [output-device [ppm [dongle-index]]]]\n"
+                   "usage: %s [options] [frequency-Hz [output-device [ppm [dongle-index]]]]\n"
                    "       %s -h | --help | --version\n"
                    "Tunes an RTL2832U dongle at %d samples/s and plays its baseband as %d frames/s\n"
                    "16-bit stereo (I left, Q right) on an audio output device.\n"
                    "Defaults: %d Hz, output device -1 (the default), %d ppm, dongle 0.\n"
-                   "Keys: Left/Right retune by 50 Hz, Home/End gain, N gain mode, M AGC,\n"
-                   "PgUp/PgDn level line, T top flag, V spectrum display, Esc quits.\n"
+                   "Options (before or after the numbers):\n"
+                   "  --rigctl [ADDRESS:]PORT  serve Hamlib's NET rigctl protocol (rigctl -m 2),\n"
+                   "                           default %s:%d; a port alone listens on %s\n"
+                   "Keys: Left/Right retune by 50 Hz, F type a frequency, Home/End gain,\n"
+                   "N gain mode, M AGC, PgUp/PgDn level line, T top flag, V spectrum display,\n"
+                   "Esc quits.\n"
                    "Environment: RXIQ_DONGLE=sim (simulated dongle), RXIQ_DISPLAY=kitty|sixel|blocks.\n"
                    "See man %s.\n",
                    variant.program_name, variant.program_name, variant.sample_rate,
-                   variant.frame_rate, initial_frequency, initial_ppm_error, variant.program_name);
+                   variant.frame_rate, initial_frequency, initial_ppm_error, rigctl_default_address,
+                   rigctl_default_port, rigctl_default_address, variant.program_name);
       return true;
     }
   }

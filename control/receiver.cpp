@@ -118,6 +118,7 @@ Receiver::Receiver(const Variant& v, std::unique_ptr<DongleApi> d)
 }
 
 Receiver::~Receiver() {
+  rigctl_stop(rigctl);
   state.running.store(0);
   wake_event_set(ring_stored);
   receiver_join(*this);
@@ -155,6 +156,7 @@ void receiver_stop(Receiver& receiver) {
   s.running.store(0);
   // The DSP thread leaves its wait for samples now rather than at its time limit.
   wake_event_set(receiver.ring_stored);
+  rigctl_stop(receiver.rigctl);
 }
 
 void receiver_join(Receiver& receiver) {
@@ -166,7 +168,8 @@ void display_start(Receiver& receiver) { display_start(receiver.state, receiver.
 
 KeyTargets receiver_keys(Receiver& receiver) {
   return KeyTargets{receiver.state,
-                    [](void* r) { display_start(*static_cast<Receiver*>(r)); }, &receiver};
+                    [](void* r) { display_start(*static_cast<Receiver*>(r)); }, &receiver,
+                    &receiver.prompt};
 }
 
 void print_start_time() {
@@ -206,6 +209,13 @@ int HandlerRoutine(int control_type) {
 }
 
 int receiver_main(const Variant& variant, int argc, char** argv) {
+  ReceiverOptions options;
+  std::string error;
+  if (!parse_options(argc, argv, options, error)) {
+    std::fprintf(stderr, "%s: %s (see %s --help)\n", variant.program_name, error.c_str(),
+                 variant.program_name);
+    return 2;
+  }
   std::setlocale(LC_ALL, "");
   // Control signals go to one waiting thread only; every later thread inherits this.
   control_events_block();
@@ -225,6 +235,11 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   print_device_lists();
   receiver_open_audio(*receiver);
   receiver_start_tuner(*receiver);
+  if (options.rigctl) {
+    receiver->rigctl.address = options.rigctl_address;
+    receiver->rigctl.port = options.rigctl_port;
+    rigctl_start(receiver->rigctl, receiver->state, &receiver->dsp.level_dbfs);
+  }
   if (terminal_enter_raw(standard_input)) terminal_graphics_probe(standard_input, standard_output);
 
   key_input_loop(standard_input, on_key, on_idle, receiver);

@@ -7,6 +7,7 @@
 
 #include "audio/audio_channel.h"
 #include "control/key_commands.h"
+#include "control/rigctl_server.h"
 #include "core/rx_state.h"
 #include "display/display_thread.h"
 #include "dsp/dsp_thread.h"
@@ -34,6 +35,8 @@ struct Receiver {
   AudioSlots audio;
   DisplayState display;
   std::unique_ptr<DongleApi> dongle;
+  RigctlServer rigctl;      // the control port, when asked for
+  FrequencyPrompt prompt;   // key F; the key loop's alone
 
   // The tuner and DSP threads. The programs detach them (they stop on `running`, and
   // whatever has not finished ends with the process); tests keep them to join.

@@ -9,6 +9,8 @@ rxiq_build_tools=(build-essential cmake pkg-config ccache)
 # The tests, the benchmarks and the programs they talk to, and the manual pages' tools.
 rxiq_test_packages=(libgtest-dev libbenchmark-dev libliquid-dev
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils tmux groff-base man-db
+  # Hamlib's rigctl, the real client of the control port.
+  libhamlib-utils
   # Fuzzing: clang with libFuzzer.
   clang-14 libfuzzer-14-dev)
 # The Windows build: mingw-w64's posix-threads compilers, zlib for it, GoogleTest's

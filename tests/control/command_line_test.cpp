@@ -89,8 +89,10 @@ TEST(CommandLine, HelpAndVersionAnswerAnywhereOnTheLine) {
   for (const char* flag : {"-h", "--help"}) {
     auto usage = answer(rxiq24_variant, {"1", flag});
     ASSERT_TRUE(usage) << flag;
-    EXPECT_TRUE(usage->starts_with("usage: rxiq24 [frequency-Hz")) << *usage;
+    EXPECT_TRUE(usage->starts_with("usage: rxiq24 [options] [frequency-Hz")) << *usage;
     EXPECT_NE(usage->find("2400000 samples/s"), std::string::npos);
+    EXPECT_NE(usage->find("--rigctl [ADDRESS:]PORT"), std::string::npos);
+    EXPECT_NE(usage->find("F type a frequency"), std::string::npos);
   }
 }
 
@@ -101,4 +103,76 @@ TEST(CommandLine, EverythingElseStaysAnAtoiNumber) {
   }
   EXPECT_FALSE(answer(rxiq12_variant, {}));
   EXPECT_EQ(parsed({"-help"})->frequency.load(), 0);
+}
+
+namespace {
+
+struct Parsed {
+  bool ok = false;
+  ReceiverOptions options;
+  std::string error;
+  std::unique_ptr<RxState> state;
+};
+
+Parsed with_options(std::vector<const char*> args) {
+  Parsed p;
+  p.state = parsed(args);
+  args.insert(args.begin(), "rxiq12");
+  p.ok = parse_options(static_cast<int>(args.size()), const_cast<char**>(args.data()), p.options, p.error);
+  return p;
+}
+
+}  // namespace
+
+TEST(CommandLine, TheControlPortOptionStandsAnywhereAndTheNumbersKeepTheirPlaces) {
+  Parsed none = with_options({"145800000", "2"});
+  EXPECT_TRUE(none.ok);
+  EXPECT_FALSE(none.options.rigctl);
+
+  Parsed bare_last = with_options({"145800000", "2", "--rigctl"});
+  EXPECT_TRUE(bare_last.options.rigctl);
+  EXPECT_EQ(bare_last.options.rigctl_address, "127.0.0.1");
+  EXPECT_EQ(bare_last.options.rigctl_port, 4532);
+  EXPECT_EQ(bare_last.state->frequency.load(), 145800000);
+  EXPECT_EQ(bare_last.state->out_device.load(), 2);
+
+  // A frequency cannot be a port, so it stays the first number.
+  Parsed bare_first = with_options({"--rigctl", "145800000", "2"});
+  EXPECT_EQ(bare_first.options.rigctl_port, 4532);
+  EXPECT_EQ(bare_first.state->frequency.load(), 145800000);
+  EXPECT_EQ(bare_first.state->out_device.load(), 2);
+
+  Parsed port_between = with_options({"145800000", "--rigctl", "7356", "2", "-3"});
+  EXPECT_EQ(port_between.options.rigctl_port, 7356);
+  EXPECT_EQ(port_between.options.rigctl_address, "127.0.0.1");
+  EXPECT_EQ(port_between.state->frequency.load(), 145800000);
+  EXPECT_EQ(port_between.state->out_device.load(), 2);
+  EXPECT_EQ(port_between.state->ppm_error.load(), -3);
+
+  Parsed everywhere = with_options({"--rigctl", "0.0.0.0:4533", "433920000"});
+  EXPECT_EQ(everywhere.options.rigctl_address, "0.0.0.0");
+  EXPECT_EQ(everywhere.options.rigctl_port, 4533);
+  EXPECT_EQ(everywhere.state->frequency.load(), 433920000);
+
+  Parsed v6 = with_options({"--rigctl=[::1]:4534"});
+  EXPECT_EQ(v6.options.rigctl_address, "::1");
+  EXPECT_EQ(v6.options.rigctl_port, 4534);
+  EXPECT_EQ(v6.state->frequency.load(), 145725000) << "the option is no number";
+
+  Parsed any_port = with_options({"--rigctl=0"});
+  EXPECT_TRUE(any_port.ok);
+  EXPECT_EQ(any_port.options.rigctl_port, 0) << "0: any free port";
+}
+
+TEST(CommandLine, AControlPortValueThatDoesNotReadIsRefused) {
+  for (const char* bad : {"--rigctl=", "--rigctl=host", "--rigctl=70000", "--rigctl=:x",
+                          "--rigctl=[::1"}) {
+    Parsed p = with_options({bad});
+    EXPECT_FALSE(p.ok) << bad;
+    EXPECT_NE(p.error.find("--rigctl takes [ADDRESS:]PORT"), std::string::npos) << p.error;
+  }
+  // After a bare --rigctl, something that is no address is simply the next number.
+  Parsed p = with_options({"--rigctl", "host"});
+  EXPECT_TRUE(p.ok);
+  EXPECT_EQ(p.state->frequency.load(), 0);
 }

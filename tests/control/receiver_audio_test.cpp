@@ -1,7 +1,8 @@
 // The whole receiver in one process: simulated dongle, tuner and DSP threads, audio
-// channel 0 on a virtual sound device, keys pressed through the key table. What the
-// device plays must be the baseband: the carrier 10 kHz above the tuning, then 150 Hz
-// lower after three Rights.
+// channel 0 on a virtual sound device, keys pressed through the key table or commands
+// sent to the control port by Hamlib's own rigctl. What the device plays must be the
+// baseband: the carrier 10 kHz above the tuning, then 150 Hz lower after three Rights,
+// or 5 kHz lower after a retune of 5 kHz.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,8 +16,10 @@
 #include "core/print_console.h"
 #include "control/receiver.h"
 #include "terminal/key_decoder.h"
-#include "tests/support/virtual_wave_device.h"
+#include "tests/support/child_process.h"
 #include "tests/support/console_capture.h"
+#include "tests/support/tcp_client.h"
+#include "tests/support/virtual_wave_device.h"
 #include "tests/support/tone.h"
 #include "tuner/rtl_tcp_dongle.h"
 #include "simulator/rtl_tcp_server.h"
@@ -63,8 +66,8 @@ std::vector<const int16_t*> sound_blocks(const std::vector<uint8_t>& played) {
   return sound;
 }
 
-// The first block holds the carrier at +10 kHz, the last one 150 Hz lower.
-void expect_carrier_then_three_rights(const std::vector<const int16_t*>& sound) {
+// The first block holds the carrier at +10 kHz, the last one at `after_hz`.
+void expect_carrier_moved_to(const std::vector<const int16_t*>& sound, double after_hz) {
   const double rate = rxiq12_variant.frame_rate;
   const int16_t* before = sound.front();
   const int16_t* after = sound.back();
@@ -72,11 +75,15 @@ void expect_carrier_then_three_rights(const std::vector<const int16_t*>& sound) 
             30 * tone_amplitude(before, block_frames, -10000, rate))
       << "the carrier at +10 kHz with I leading Q";
   EXPECT_GT(tone_amplitude(before, block_frames, 10000, rate),
-            30 * tone_amplitude(before, block_frames, 9850, rate));
-  EXPECT_GT(tone_amplitude(after, block_frames, 9850, rate),
+            30 * tone_amplitude(before, block_frames, after_hz, rate));
+  EXPECT_GT(tone_amplitude(after, block_frames, after_hz, rate),
             30 * tone_amplitude(after, block_frames, 10000, rate))
-      << "three Rights move it to +9,850 Hz";
-  EXPECT_GT(tone_amplitude(after, block_frames, 9850, rate), 1000);
+      << "the retune moves it to " << after_hz << " Hz";
+  EXPECT_GT(tone_amplitude(after, block_frames, after_hz, rate), 1000);
+}
+
+void expect_carrier_then_three_rights(const std::vector<const int16_t*>& sound) {
+  expect_carrier_moved_to(sound, 9850);
 }
 
 template <typename Done>
@@ -204,4 +211,71 @@ TEST(ReceiverAudio, DongleAcrossTheNetworkPlaysTheCarrierAndFollowsThreeRights) 
   const std::vector<const int16_t*> sound = sound_blocks(played);
   ASSERT_GE(sound.size(), 5u);
   expect_carrier_then_three_rights(sound);
+}
+
+TEST(ReceiverAudio, HamlibsRigctlTunesThePlayedCarrierAtOnce) {
+  ASSERT_FALSE(find_program("rigctl").empty()) << "Hamlib's rigctl (libhamlib-utils) is needed";
+  ConsoleCapture console;
+  print_console_set_charset("UTF-8");
+  auto owned = std::make_unique<SimDongle>(DongleChoice{DongleKind::sim}, false);
+  SimDongle& sim = *owned;
+  VirtualWaveBackend backend;
+  auto rx = std::make_unique<Receiver>(rxiq12_variant, std::move(owned));
+  ChannelCloser closing{*rx, backend};
+  const std::string semaphore = "/rxiq-audio-rigctl-test-" + std::to_string(getpid()) + "-%d";
+  rx->audio.backend = &backend;
+  rx->audio.semaphore_name = semaphore.c_str();
+  rx->rigctl.port = 0;
+
+  // The tuner holds still in read 12 while rigctl talks to the port, so that the retune
+  // lands between the same two blocks every run.
+  constexpr int retune_read = 12;
+  constexpr int last_read = 20;
+  std::atomic<bool> holding{false}, retuned{false};
+  sim.on_read = [&](int64_t n) {
+    wait_until_drained(*rx);
+    if (n == retune_read) {
+      holding.store(true);
+      wait_until([&] { return retuned.load(); });
+    }
+    if (n == last_read) rx->state.running.store(0);
+  };
+
+  receiver_open_audio(*rx);
+  ASSERT_NE(backend.opened(), 0) << console.text();
+  receiver_start_tuner(*rx);
+  ASSERT_TRUE(rigctl_start(rx->rigctl, rx->state, &rx->dsp.level_dbfs)) << console.text();
+  const std::string port = std::to_string(rx->rigctl.bound_port.load());
+  ASSERT_TRUE(wait_until([&] { return holding.load(); }));
+
+  // A second program on the port at the same time, as a logger beside a tracker.
+  TcpClient logger(static_cast<uint16_t>(rx->rigctl.bound_port.load()));
+  ASSERT_TRUE(logger.send("l STRENGTH\n"));
+  ASSERT_TRUE(logger.read_until("\n"));
+  EXPECT_LT(std::stoi(logger.received()), 0) << "the baseband's level in dB below full scale";
+
+  const std::string rigctl = "rigctl -m 2 -r 127.0.0.1:" + port;
+  EXPECT_EQ(run_output(rigctl + " F 145730000 f 2>/dev/null"), "145730000\n");
+  EXPECT_EQ(run_status(rigctl + " '\\dump_state' >/dev/null 2>&1"), 0);
+  // A fresh rigctl for the reads: Hamlib answers a read from its own cache right after a set.
+  EXPECT_EQ(run_output(rigctl + " M USB 0 L RF 0.5 2>/dev/null"), "");
+  EXPECT_EQ(run_output(rigctl + " m l RF 2>/dev/null"), "USB\n2400\n0.500000\n");
+  logger.clear();
+  ASSERT_TRUE(logger.send("f\n"));
+  EXPECT_TRUE(logger.read_until("145730000\n")) << "every client sees the same receiver";
+  retuned.store(true);
+
+  receiver_join(*rx);
+  rigctl_stop(rx->rigctl);
+  EXPECT_EQ(rx->state.frequency.load(), 145730000);
+  EXPECT_EQ(rx->dsp.overruns.load(), 0u);
+
+  AudioChannel* channel = rx->audio.slots[0].channel.load();
+  ASSERT_NE(channel, nullptr);
+  ASSERT_EQ(channel->queued.load(), 4) << console.text();
+  for (int i = 0; i < 8; ++i) ASSERT_TRUE(backend.step());
+  const std::vector<uint8_t> played = backend.record(0).played;
+  const std::vector<const int16_t*> sound = sound_blocks(played);
+  ASSERT_EQ(sound.size(), 4u);
+  expect_carrier_moved_to(sound, 5000);
 }
