@@ -11,6 +11,10 @@ void toggle(std::atomic<int32_t>& flag) { flag.store(flag.load() == 0 ? 1 : 0); 
 
 bool key_command(const KeyTargets& keys, int virtual_key) {
   RxState& s = keys.state;
+  if (keys.prompt != nullptr && keys.prompt->open) {
+    frequency_prompt_key(*keys.prompt, s, virtual_key);
+    return true;
+  }
   switch (virtual_key) {
     case vk_escape:
       return false;
@@ -31,6 +35,9 @@ bool key_command(const KeyTargets& keys, int virtual_key) {
       break;
     case vk_end:
       if (s.gain_index.load() != 0) s.gain_index.fetch_sub(1);
+      break;
+    case 'F':
+      if (keys.prompt != nullptr) frequency_prompt_open(*keys.prompt);
       break;
     case 'M':
       toggle(s.agc_mode);

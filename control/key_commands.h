@@ -2,15 +2,19 @@
 // device applies them on its next pass.
 #pragma once
 
+#include "control/frequency_prompt.h"
 #include "core/rx_state.h"
 
-// What the keys act on: the receiver's requests, and how V starts the display thread.
+// What the keys act on: the receiver's requests, how V starts the display thread, and
+// the prompt of key F.
 struct KeyTargets {
   RxState& state;
   void (*start_display)(void* context) = nullptr;
   void* context = nullptr;
+  FrequencyPrompt* prompt = nullptr;
 };
 
 // Acts on one key-down of the given virtual-key code. Returns false for Esc, which
-// ends the key loop; true for every other key.
+// ends the key loop; true for every other key. While the prompt is open every key,
+// Esc included, goes to it.
 bool key_command(const KeyTargets& keys, int virtual_key);

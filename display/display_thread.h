@@ -12,6 +12,7 @@ inline constexpr const char* key_help_text =
     " N - AGC mode, Home/End - gain control (for AGC mode = 2),\n"
     " M - tuning control,\n"
     " Left, Right - jump channels (change freq),\n"
+    " F - type a frequency (145800000, 145800k, 145.8M),\n"
     " Up, Down - SQL-level, Esc - exit.\n"
     " -------------------------------------- \n";
 

@@ -4,11 +4,18 @@
 
 namespace {
 
-// Letters count in either case, as their upper-case code; digits as themselves.
+// Letters count in either case, as their upper-case code; digits as themselves; and the
+// keys a typed frequency needs besides.
 int plain_key(uint8_t byte) {
   if (byte >= 'a' && byte <= 'z') return byte - 'a' + 'A';
   if ((byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9')) return byte;
-  return 0;
+  switch (byte) {
+    case '.': return vk_oem_period;
+    case ',': return vk_oem_comma;
+    case '\r': case '\n': return vk_return;
+    case 0x7F: case 0x08: return vk_back;
+    default: return 0;
+  }
 }
 
 // The final byte of ESC [ ... or ESC O ... without parameters or modifiers.

@@ -6,6 +6,8 @@
 
 // Virtual-key codes of the keys the receiver knows.
 enum VirtualKey : int {
+  vk_back = 0x08,    // Backspace
+  vk_return = 0x0D,  // Enter
   vk_escape = 0x1B,
   vk_prior = 0x21,  // PgUp
   vk_next = 0x22,   // PgDn
@@ -15,6 +17,10 @@ enum VirtualKey : int {
   vk_up = 0x26,
   vk_right = 0x27,
   vk_down = 0x28,
+  vk_numpad0 = 0x60,  // to 0x69 for 9: the keypad's digits on a Windows console
+  vk_decimal = 0x6E,  // the keypad's decimal point
+  vk_oem_comma = 0xBC,
+  vk_oem_period = 0xBE,
 };
 
 // How long a lone ESC byte waits for a following byte before it counts as the Esc key.

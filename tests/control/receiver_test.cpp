@@ -3,7 +3,9 @@
 
 #include <regex>
 
+#include "tests/support/loopback.h"
 #include "tests/support/pty_process.h"
+#include "tests/support/tcp_client.h"
 
 using namespace std::chrono_literals;
 
@@ -231,4 +233,88 @@ TEST(Receiver, ShutdownSignalWithThePictureOnEndsItFirst) {
     EXPECT_NE(out.rfind("\x1b[r", end), std::string::npos) << "the picture ended before";
     EXPECT_TRUE(rx.mode_restored());
   }
+}
+
+namespace {
+
+// The port a receiver started with --rigctl 127.0.0.1:0 says it listens on, or 0.
+uint16_t control_port_of(PtyProcess& rx) {
+  const std::string opening = "rigctl: control port on 127.0.0.1:";
+  if (!rx.wait_for(" (Hamlib NET rigctl)", 20s)) return 0;
+  const size_t at = rx.output().find(opening);
+  return at == std::string::npos ? 0 : static_cast<uint16_t>(std::atoi(rx.output().c_str() + at + opening.size()));
+}
+
+// What the control port answers to f.
+std::string frequency_read_back(uint16_t port) {
+  TcpClient client(port);
+  if (!client.send("f\n") || !client.read_until("\n")) return "";
+  return client.received();
+}
+
+}  // namespace
+
+TEST(Receiver, KeyFTakesATypedFrequencyAndEscOnlyClosesThePrompt) {
+  std::vector<std::string> env = environment;
+  env.push_back("RXIQ_DONGLE=sim");
+  PtyProcess rx(program, {"--rigctl", "127.0.0.1:0"}, env);
+  ASSERT_TRUE(rx.started());
+  const uint16_t port = control_port_of(rx);
+  ASSERT_NE(port, 0) << rx.output();
+  ASSERT_TRUE(wait_for_key_loop(rx)) << rx.output();
+  // The tuner's first pass sets the top gain and says so; the prompt lines come after it.
+  ASSERT_TRUE(rx.wait_for("Set gain \n49.60\n", 30s)) << rx.output();
+
+  // Typed as a person types: a slip taken back with Backspace, the suffix in lower case.
+  rx.send("f1455\x7f.73m\r");
+  ASSERT_TRUE(rx.wait_for("Tuning to 145730000 Hz\n", 10s)) << rx.output();
+  EXPECT_NE(rx.output().find("Frequency (Hz, or with k, M or G): 1455\b \b.73M\n"), std::string::npos)
+      << rx.output();
+  EXPECT_EQ(frequency_read_back(port), "145730000\n") << "the same as the control port's F";
+
+  rx.send("F1.2.3\r");
+  ASSERT_TRUE(rx.wait_for("Not tuned: '1.2.3' is not a frequency", 10s)) << rx.output();
+  rx.send("F10M\r");
+  ASSERT_TRUE(rx.wait_for("Not tuned: 10000000 Hz is outside the tuner's range, 24000000 to 1766000000 Hz",
+                          10s))
+      << rx.output();
+  // Esc closes the prompt and nothing else: T afterwards is the top flag again.
+  rx.send("F\x1b");
+  ASSERT_TRUE(rx.wait_for("G): \n", 10s)) << rx.output();
+  rx.send("T");
+  ASSERT_TRUE(rx.wait_for("Top 1", 10s)) << rx.output();
+  rx.send("F\r");  // an empty line cancels too
+  EXPECT_EQ(frequency_read_back(port), "145730000\n") << "nothing refused or cancelled was tuned";
+  // Inside the prompt M was mega, not the AGC key.
+  EXPECT_EQ(rx.output().find("offset_tuning = 1"), std::string::npos);
+
+  rx.send("\x1b");
+  const int status = rx.wait_exit(10s);
+  ASSERT_TRUE(WIFEXITED(status)) << rx.output();
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(rx.mode_restored());
+}
+
+TEST(Receiver, AControlPortInUseIsReportedAndTheReceiverRunsOn) {
+  LoopbackListener taken;
+  ASSERT_NE(taken.port(), 0);
+  const std::string where = "127.0.0.1:" + std::to_string(taken.port());
+  std::vector<std::string> env = environment;
+  env.push_back("RXIQ_DONGLE=sim");
+  PtyProcess rx(program, {"--rigctl", where, "145800000"}, env);
+  ASSERT_TRUE(rx.started());
+  ASSERT_TRUE(rx.wait_for("rigctl: cannot listen on " + where + ": ", 20s)) << rx.output();
+  ASSERT_TRUE(wait_for_key_loop(rx)) << rx.output();
+  ASSERT_TRUE(rx.wait_for("Tuned to 145800000", 20s)) << rx.output();
+  rx.send("\x1b");
+  const int status = rx.wait_exit(10s);
+  ASSERT_TRUE(WIFEXITED(status)) << rx.output();
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  PtyProcess bad(program, {"--rigctl=nowhere"}, environment);
+  const int bad_status = bad.wait_exit(10s);
+  ASSERT_TRUE(WIFEXITED(bad_status));
+  EXPECT_EQ(WEXITSTATUS(bad_status), 2);
+  EXPECT_NE(bad.output().find("rxiq12: --rigctl takes [ADDRESS:]PORT, not 'nowhere'"), std::string::npos)
+      << bad.output();
 }

@@ -42,8 +42,11 @@ TEST(KeyDecoder, CursorAndEditingKeysInEveryForm) {
 
 TEST(KeyDecoder, LettersInEitherCaseAndOtherBytes) {
   EXPECT_EQ(decode("mMnNtTvV"), (std::vector<int>{'M', 'M', 'N', 'N', 'T', 'T', 'V', 'V'}));
-  // Control bytes and punctuation are no keys of the receiver.
-  EXPECT_EQ(decode("\r\n\t !~"), std::vector<int>{});
+  // Other control bytes and punctuation are no keys of the receiver; what a typed
+  // frequency needs is: Enter (CR or LF), Backspace (DEL or BS), the decimal point.
+  EXPECT_EQ(decode("\t !~"), std::vector<int>{});
+  EXPECT_EQ(decode("\r\n\x7f\b.,"), (std::vector<int>{vk_return, vk_return, vk_back, vk_back,
+                                                  vk_oem_period, vk_oem_comma}));
 }
 
 TEST(KeyDecoder, LoneEscapeCountsOnlyAfterTheWait) {
