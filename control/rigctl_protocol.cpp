@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "control/frequency_text.h"
+#include "dsp/dsp_thread.h"
 #include "tuner/tuner_range.h"
 #include "variants/variant.h"
 
@@ -175,7 +176,7 @@ void get_level(const RigctlLinks& l, const std::string_view* args, Reply& r) {
   }
   if (args[0] == "STRENGTH" && l.level_dbfs != nullptr) {
     const float level = l.level_dbfs->load(std::memory_order_relaxed);
-    if (level > -999.0f) return r.value(std::to_string(std::lround(level)));
+    if (level != no_level_dbfs) return r.value(std::to_string(std::lround(level)));
   }
   r.fail(rig_enavail);
 }
@@ -249,6 +250,9 @@ const Command commands[] = {
     {'T', "set_ptt", 1, refuse, {nullptr, nullptr}},
     {'t', "get_ptt", 0, zero, {"PTT", nullptr}},
     {0, "get_powerstat", 0, one, {"Power Status", nullptr}},
+    // Carrier detect, which gpredict asks by the command's byte, 0x8b, of a radio without
+    // a PTT line: nothing here opens a squelch yet.
+    {'\x8b', "get_dcd", 0, zero, {"DCD", nullptr}},
     {0, "get_lock_mode", 0, zero, {"Locked", nullptr}},
     {0, "chk_vfo", 0, zero, {"ChkVFO", nullptr}},
     {0, "dump_state", 0, dump_state, {"", nullptr}},

@@ -31,7 +31,8 @@ struct RigctlShared {
 struct RigctlLinks {
   RxState& state;
   RigctlShared& shared;
-  const std::atomic<float>* level_dbfs = nullptr;  // the baseband's level, when there is one
+  // The baseband's level (DspState::level_dbfs, no_level_dbfs before the first block).
+  const std::atomic<float>* level_dbfs = nullptr;
 };
 
 // Answers one line (without its line end). quit is set when the client asked to close

@@ -86,6 +86,22 @@ void expect_carrier_then_three_rights(const std::vector<const int16_t*>& sound) 
   expect_carrier_moved_to(sound, 9850);
 }
 
+// After a run of reads 2 to 19 on the unpaced simulator: the 18 stored blocks of 32,768
+// samples give 4 PCM blocks; plays them all and checks that they hold the carrier at
+// +10 kHz, then at `after_hz`.
+void play_four_blocks_and_expect_carrier_moved_to(Receiver& rx, VirtualWaveBackend& backend,
+                                                  double after_hz) {
+  AudioChannel* channel = rx.audio.slots[0].channel.load();
+  ASSERT_NE(channel, nullptr);
+  ASSERT_EQ(channel->queued.load(), 4);
+  for (int i = 0; i < 8; ++i) ASSERT_TRUE(backend.step());
+  const std::vector<uint8_t> played = backend.record(0).played;
+  // Silence first (priming, then waiting for a second block), then the 4 blocks in order.
+  const std::vector<const int16_t*> sound = sound_blocks(played);
+  ASSERT_EQ(sound.size(), 4u);
+  expect_carrier_moved_to(sound, after_hz);
+}
+
 template <typename Done>
 bool wait_until(Done done) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -137,18 +153,7 @@ TEST(ReceiverAudio, PlayedBasebandHoldsTheCarrierAndFollowsThreeRights) {
   receiver_join(*rx);
   EXPECT_EQ(rx->state.frequency.load(), 145725150);
   EXPECT_EQ(rx->dsp.overruns.load(), 0u);
-
-  // 18 stored blocks of 32,768 samples give 4 PCM blocks; play them all.
-  AudioChannel* channel = rx->audio.slots[0].channel.load();
-  ASSERT_NE(channel, nullptr);
-  ASSERT_EQ(channel->queued.load(), 4) << console.text();
-  for (int i = 0; i < 8; ++i) ASSERT_TRUE(backend.step());
-  const std::vector<uint8_t> played = backend.record(0).played;
-
-  // Silence first (priming, then waiting for a second block), then the 4 blocks in order.
-  const std::vector<const int16_t*> sound = sound_blocks(played);
-  ASSERT_EQ(sound.size(), 4u);
-  expect_carrier_then_three_rights(sound);
+  play_four_blocks_and_expect_carrier_moved_to(*rx, backend, 9850);
 }
 
 TEST(ReceiverAudio, OutputThatCannotOpenIsReportedAndBlocksAreRefused) {
@@ -269,13 +274,5 @@ TEST(ReceiverAudio, HamlibsRigctlTunesThePlayedCarrierAtOnce) {
   rigctl_stop(rx->rigctl);
   EXPECT_EQ(rx->state.frequency.load(), 145730000);
   EXPECT_EQ(rx->dsp.overruns.load(), 0u);
-
-  AudioChannel* channel = rx->audio.slots[0].channel.load();
-  ASSERT_NE(channel, nullptr);
-  ASSERT_EQ(channel->queued.load(), 4) << console.text();
-  for (int i = 0; i < 8; ++i) ASSERT_TRUE(backend.step());
-  const std::vector<uint8_t> played = backend.record(0).played;
-  const std::vector<const int16_t*> sound = sound_blocks(played);
-  ASSERT_EQ(sound.size(), 4u);
-  expect_carrier_moved_to(sound, 5000);
+  play_four_blocks_and_expect_carrier_moved_to(*rx, backend, 5000);
 }

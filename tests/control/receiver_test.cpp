@@ -288,11 +288,16 @@ TEST(Receiver, KeyFTakesATypedFrequencyAndEscOnlyClosesThePrompt) {
   // Inside the prompt M was mega, not the AGC key.
   EXPECT_EQ(rx.output().find("offset_tuning = 1"), std::string::npos);
 
+  // Esc quits with a program still connected to the port, and closes its connection.
+  TcpClient tracker(port);
+  ASSERT_TRUE(tracker.send("f\n"));
+  ASSERT_TRUE(tracker.read_until("\n"));
   rx.send("\x1b");
   const int status = rx.wait_exit(10s);
   ASSERT_TRUE(WIFEXITED(status)) << rx.output();
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_TRUE(rx.mode_restored());
+  EXPECT_TRUE(tracker.wait_closed());
 }
 
 TEST(Receiver, AControlPortInUseIsReportedAndTheReceiverRunsOn) {

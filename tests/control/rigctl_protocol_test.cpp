@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "dsp/dsp_thread.h"
 #include "variants/variant.h"
 
 namespace {
@@ -16,11 +17,9 @@ Dongle* open_device() { return reinterpret_cast<Dongle*>(uintptr_t{0x1000}); }
 struct Port : ::testing::Test {
   RxState state{rxiq12_variant};
   RigctlShared shared;
-  std::atomic<float> level{no_level};
+  std::atomic<float> level{no_level_dbfs};
   RigctlLinks links{state, shared, &level};
   bool quit = false;
-
-  static constexpr float no_level = -999.0f;
 
   Port() {
     state.device.store(open_device());
@@ -173,6 +172,18 @@ TEST_F(Port, TransmittingAndEverythingUnknownIsNotAvailable) {
   EXPECT_EQ(ask("AOS"), "RPRT 0\n");
   EXPECT_EQ(ask("LOS"), "RPRT 0\n");
   EXPECT_FALSE(quit);
+}
+
+// What gpredict sends to a receive-only radio: a right-aligned frequency, the read-back,
+// carrier detect by its byte, the pass marks, and q when it disengages.
+TEST_F(Port, TheCommandsGpredictSends) {
+  EXPECT_EQ(ask("F  145800000"), "RPRT 0\n");
+  EXPECT_EQ(ask("f"), "145800000\n");
+  EXPECT_EQ(ask("\x8b"), "0\n");
+  EXPECT_EQ(ask("AOS"), "RPRT 0\n");
+  EXPECT_EQ(ask("LOS"), "RPRT 0\n");
+  EXPECT_EQ(ask("q"), "");
+  EXPECT_TRUE(quit);
 }
 
 TEST_F(Port, ExtendedAnswersNameTheCommandAndItsValues) {

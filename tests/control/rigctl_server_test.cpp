@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/print_console.h"
+#include "dsp/dsp_thread.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/tcp_client.h"
 #include "variants/variant.h"
@@ -28,7 +29,7 @@ bool wait_until(Done done) {
 struct Port : ::testing::Test {
   ConsoleCapture console;
   RxState state{rxiq12_variant};
-  std::atomic<float> level{-999.0f};
+  std::atomic<float> level{no_level_dbfs};
   RigctlServer server;
 
   void SetUp() override {
