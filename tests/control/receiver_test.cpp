@@ -245,11 +245,18 @@ uint16_t control_port_of(PtyProcess& rx) {
   return at == std::string::npos ? 0 : static_cast<uint16_t>(std::atoi(rx.output().c_str() + at + opening.size()));
 }
 
-// What the control port answers to f.
-std::string frequency_read_back(uint16_t port) {
-  TcpClient client(port);
-  if (!client.send("f\n") || !client.read_until("\n")) return "";
-  return client.received();
+// What the control port answers to f. Returns once the receiver has said the client
+// left, so that no console line of the port lands in what the test looks at next.
+std::string frequency_read_back(PtyProcess& rx, uint16_t port) {
+  std::string answer;
+  uint16_t client_port = 0;
+  {
+    TcpClient client(port);
+    client_port = client.local_port();
+    if (client.send("f\n") && client.read_until("\n")) answer = client.received();
+  }
+  rx.wait_for("rigctl: client 127.0.0.1:" + std::to_string(client_port) + " left\n", 10s);
+  return answer;
 }
 
 }  // namespace
@@ -270,7 +277,7 @@ TEST(Receiver, KeyFTakesATypedFrequencyAndEscOnlyClosesThePrompt) {
   ASSERT_TRUE(rx.wait_for("Tuning to 145730000 Hz\n", 10s)) << rx.output();
   EXPECT_NE(rx.output().find("Frequency (Hz, or with k, M or G): 1455\b \b.73M\n"), std::string::npos)
       << rx.output();
-  EXPECT_EQ(frequency_read_back(port), "145730000\n") << "the same as the control port's F";
+  EXPECT_EQ(frequency_read_back(rx, port), "145730000\n") << "the same as the control port's F";
 
   rx.send("F1.2.3\r");
   ASSERT_TRUE(rx.wait_for("Not tuned: '1.2.3' is not a frequency", 10s)) << rx.output();
@@ -284,7 +291,7 @@ TEST(Receiver, KeyFTakesATypedFrequencyAndEscOnlyClosesThePrompt) {
   rx.send("T");
   ASSERT_TRUE(rx.wait_for("Top 1", 10s)) << rx.output();
   rx.send("F\r");  // an empty line cancels too
-  EXPECT_EQ(frequency_read_back(port), "145730000\n") << "nothing refused or cancelled was tuned";
+  EXPECT_EQ(frequency_read_back(rx, port), "145730000\n") << "nothing refused or cancelled was tuned";
   // Inside the prompt M was mega, not the AGC key.
   EXPECT_EQ(rx.output().find("offset_tuning = 1"), std::string::npos);
 

@@ -31,6 +31,7 @@ class TcpClient {
   TcpClient& operator=(const TcpClient&) = delete;
 
   bool connected() const { return socket_ != no_tcp_socket; }
+  uint16_t local_port() const { return static_cast<uint16_t>(tcp_local_port(socket_)); }
 
   // Sends all of text; false when the connection refused it.
   bool send(const std::string& text) {
