@@ -37,7 +37,8 @@ struct BlockSink {
   void* context;
 };
 
-// The DSP thread's own state; only the DSP thread touches it, except `overruns`.
+// The DSP thread's own state; only the DSP thread touches it, except the atomics below
+// that others read (its progress, its losses and the block level).
 struct DspState {
   float Delitel = initial_delitel;    // divisor of the byte conversion; never changes
   float Usilitel = initial_usilitel;  // output gain; falls to avoid clipping, recovers 1 per block
@@ -92,7 +93,7 @@ struct DspLinks {
   int store_wait_ms = dsp_store_wait_ms;
 };
 
-// The thread body; the tuner thread runs it on a std::thread. Ends when running is
+// The thread body; the receiver runs it on a std::thread. Ends when running is
 // cleared or stream_stop is set, then sets stream_stop to 10 and returns 0.
 int dsp_thread(DspLinks links);
 
