@@ -1,6 +1,7 @@
 #include "control/rigctl_server.h"
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,15 @@ constexpr int lines_per_turn = 256;
 constexpr int accepts_per_turn = 16;
 // The wait while a client has answers left that its connection would not take yet.
 constexpr int unsent_wait_ms = 10;
+// A program that reconnects in a loop while the port is full is reported at most once
+// this often, so that it cannot fill the console.
+constexpr auto refusal_report_interval = std::chrono::seconds(1);
+
+// Refusals since the last one reported, and when that was.
+struct Refusals {
+  std::chrono::steady_clock::time_point last_report{};
+  int unreported = 0;
+};
 
 struct Client {
   TcpSocket socket = no_tcp_socket;
@@ -37,7 +47,26 @@ void drop(Client& c, const char* why) {
   c.gone = true;
 }
 
-void accept_clients(RigctlServer& server, TcpSocket listener, std::vector<Client>& clients) {
+void report_refusal(Refusals& refusals, const std::string& who) {
+  const auto now = std::chrono::steady_clock::now();
+  if (refusals.last_report != std::chrono::steady_clock::time_point{} &&
+      now - refusals.last_report < refusal_report_interval) {
+    ++refusals.unreported;
+    return;
+  }
+  if (refusals.unreported > 0) {
+    print_console("rigctl: client %s refused: %d clients are connected already (%d more refused)\n",
+                  who.c_str(), rigctl_max_clients, refusals.unreported);
+  } else {
+    print_console("rigctl: client %s refused: %d clients are connected already\n", who.c_str(),
+                  rigctl_max_clients);
+  }
+  refusals.last_report = now;
+  refusals.unreported = 0;
+}
+
+void accept_clients(RigctlServer& server, TcpSocket listener, std::vector<Client>& clients,
+                    Refusals& refusals) {
   for (int k = 0; k < accepts_per_turn; ++k) {
     TcpSocket socket = no_tcp_socket;
     std::string host;
@@ -45,8 +74,7 @@ void accept_clients(RigctlServer& server, TcpSocket listener, std::vector<Client
     if (tcp_accept(listener, socket, host, port).step != TcpStep::done) return;
     const std::string who = host_port_text(host, port);
     if (static_cast<int>(clients.size()) >= rigctl_max_clients) {
-      print_console("rigctl: client %s refused: %d clients are connected already\n", who.c_str(),
-                    rigctl_max_clients);
+      report_refusal(refusals, who);
       tcp_close(socket);
       continue;
     }
@@ -117,6 +145,7 @@ void serve_client(const RigctlLinks& links, Client& c, bool readable) {
 void serve(RigctlServer& server, TcpSocket listener, RigctlLinks links) {
   name_current_thread("rigctl");
   std::vector<Client> clients;
+  Refusals refusals;
   std::vector<TcpSocket> sockets;
   bool ready[1 + rigctl_max_clients] = {};
   while (!server.stop.load(std::memory_order_acquire)) {
@@ -130,7 +159,7 @@ void serve(RigctlServer& server, TcpSocket listener, RigctlLinks links) {
     tcp_wait_any(sockets.data(), ready, static_cast<int>(sockets.size()), wait_ms);
     // Clients accepted now are looked at from the next turn on.
     const size_t waited_on = clients.size();
-    if (ready[0]) accept_clients(server, listener, clients);
+    if (ready[0]) accept_clients(server, listener, clients, refusals);
     for (size_t k = 0; k < waited_on; ++k) serve_client(links, clients[k], ready[k + 1]);
     clients.erase(std::remove_if(clients.begin(), clients.end(), [](const Client& c) { return c.gone; }),
                   clients.end());

@@ -64,6 +64,20 @@ TEST_F(Port, SaysWhereItListensAndServesEightClientsTheNinthIsRefused) {
   TcpClient ninth(port());
   EXPECT_TRUE(ninth.wait_closed()) << "the ninth is closed at once";
   EXPECT_NE(console.text().find(" refused: 8 clients are connected already\n"), std::string::npos);
+  // A program that keeps trying is refused every time, but reported about once a second.
+  const auto started = std::chrono::steady_clock::now();
+  for (int k = 0; k < 40; ++k) {
+    TcpClient again(port());
+    EXPECT_TRUE(again.wait_closed());
+  }
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+      std::chrono::steady_clock::now() - started).count();
+  size_t reported = 0;
+  for (size_t at = console.text().find(" refused: "); at != std::string::npos;
+       at = console.text().find(" refused: ", at + 1)) {
+    ++reported;
+  }
+  EXPECT_LE(reported, 2u + static_cast<size_t>(seconds)) << console.text();
 
   // Commands from all of them, each answered on its own connection in its own order.
   for (int k = 0; k < rigctl_max_clients; ++k) {
