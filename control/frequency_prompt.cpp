@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "control/frequency_text.h"
+#include "control/key_commands.h"
 #include "core/print_console.h"
 #include "terminal/key_decoder.h"
 #include "tuner/tuner_range.h"
@@ -26,19 +27,20 @@ void tune(RxState& state, const std::string& typed) {
                   typed.c_str());
     return;
   }
-  const TunerRange range = tuner_range(state.tuner_type.load());
-  if (!tuner_range_holds(range, hz)) {
-    print_console("\nNot tuned: %u Hz is outside the tuner's range, %u to %u Hz\n", hz,
-                  range.low_hz, range.high_hz);
-    return;
+  switch (request_frequency(state, hz)) {
+    case Retune::asked:
+      print_console("\nTuning to %u Hz\n", hz);
+      break;
+    case Retune::out_of_range: {
+      const TunerRange range = tuner_range(state.tuner_type.load());
+      print_console("\nNot tuned: %u Hz is outside the tuner's range, %u to %u Hz\n", hz,
+                    range.low_hz, range.high_hz);
+      break;
+    }
+    case Retune::no_dongle:
+      print_console("\nNot tuned: no dongle is open\n");
+      break;
   }
-  // As Left and Right: only a dongle that is open can be tuned.
-  if (state.device.load() == nullptr) {
-    print_console("\nNot tuned: no dongle is open\n");
-    return;
-  }
-  state.frequency.store(static_cast<int32_t>(hz));
-  print_console("\nTuning to %u Hz\n", hz);
 }
 
 }  // namespace

@@ -2,12 +2,21 @@
 
 #include "core/print_console.h"
 #include "terminal/key_decoder.h"
+#include "tuner/tuner_range.h"
 
 namespace {
 
 void toggle(std::atomic<int32_t>& flag) { flag.store(flag.load() == 0 ? 1 : 0); }
 
 }  // namespace
+
+Retune request_frequency(RxState& state, int64_t hz) {
+  if (!tuner_range_holds(tuner_range(state.tuner_type.load()), hz)) return Retune::out_of_range;
+  if (state.device.load() == nullptr) return Retune::no_dongle;
+  // The field holds frequencies above 2^31 Hz as their unsigned bits.
+  state.frequency.store(static_cast<int32_t>(static_cast<uint32_t>(hz)));
+  return Retune::asked;
+}
 
 bool key_command(const KeyTargets& keys, int virtual_key) {
   RxState& s = keys.state;

@@ -14,6 +14,14 @@ struct KeyTargets {
   FrequencyPrompt* prompt = nullptr;
 };
 
+// What became of a request to tune to a frequency.
+enum class Retune { asked, out_of_range, no_dongle };
+
+// Asks the tuner for hz when it lies in the range of the dongle's tuner and a dongle is
+// open (as Left and Right, which step only an open dongle). The typed frequency of key F
+// and the control port's F both come here.
+Retune request_frequency(RxState& state, int64_t hz);
+
 // Acts on one key-down of the given virtual-key code. Returns false for Esc, which
 // ends the key loop; true for every other key. While the prompt is open every key,
 // Esc included, goes to it.

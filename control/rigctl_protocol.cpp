@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "control/frequency_text.h"
+#include "control/key_commands.h"
 #include "dsp/dsp_thread.h"
 #include "tuner/tuner_range.h"
 #include "variants/variant.h"
@@ -95,19 +96,17 @@ std::string fixed_six(double value) {
   return error == std::errc() ? std::string(text, end) : std::string("0.000000");
 }
 
-TunerRange range_of(const RxState& s) { return tuner_range(s.tuner_type.load(std::memory_order_relaxed)); }
-
 void set_freq(const RigctlLinks& l, const std::string_view* args, Reply& r) {
   RxState& s = l.state;
   double hz = 0;
   if (!read_double(args[0], hz) || hz < 0 || hz > static_cast<double>(max_frequency_hz)) {
     return r.fail(rig_einval);
   }
-  const int64_t rounded = std::llround(hz);
-  if (!tuner_range_holds(range_of(s), rounded)) return r.fail(rig_einval);
-  // As a key's retune: only a dongle that is open can be tuned.
-  if (s.device.load() == nullptr) return r.fail(rig_enavail);
-  s.frequency.store(static_cast<int32_t>(static_cast<uint32_t>(rounded)));
+  switch (request_frequency(s, std::llround(hz))) {
+    case Retune::asked: return;
+    case Retune::out_of_range: return r.fail(rig_einval);
+    case Retune::no_dongle: return r.fail(rig_enavail);
+  }
 }
 
 void get_freq(const RigctlLinks& l, const std::string_view*, Reply& r) {

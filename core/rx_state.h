@@ -1,8 +1,9 @@
 // RxState: the settings and flags through which the receiver's threads talk.
 // The main thread (keys, command line) and the control port's thread write requests;
 // the thread that owns a device applies them. A request is a plain store of the value
-// wanted, so two writers at once leave one of their values, as two quick keys would. Every field that more than one thread touches is an atomic; plain
-// relaxed loads and stores are enough, since a reader only acts one pass late at worst.
+// wanted, so two writers at once leave one of their values, as two quick keys would.
+// Every field that more than one thread touches is an atomic; plain relaxed loads and
+// stores are enough, since a reader only acts one pass late at worst.
 #pragma once
 
 #include <atomic>
