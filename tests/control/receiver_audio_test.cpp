@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <complex>
+#include <functional>
 #include <memory>
 #include <numbers>
 #include <thread>
@@ -124,36 +125,54 @@ struct SimServer {
   }
 };
 
+// The whole receiver on the unpaced simulator and a virtual sound device. Reads are
+// counted from the discarded start-up read; `at_retune` runs while read 12 is in
+// progress, as a key would, and read 20 stops the receiver: reads 2 to 19 are stored.
+struct UnpacedReceiver {
+  static constexpr int retune_read = 12;
+  static constexpr int last_read = 20;
+
+  explicit UnpacedReceiver(const std::string& name)
+      : semaphore("/rxiq-audio-" + name + "-" + std::to_string(getpid()) + "-%d") {
+    auto owned = std::make_unique<SimDongle>(DongleChoice{DongleKind::sim}, false);
+    sim = owned.get();
+    rx = std::make_unique<Receiver>(rxiq12_variant, std::move(owned));
+    closing.reset(new ChannelCloser{*rx, backend});  // made in place: its end stops the receiver
+    rx->audio.backend = &backend;
+    rx->audio.semaphore_name = semaphore.c_str();
+  }
+
+  // Opens the sound and starts the tuner and DSP threads.
+  void start(std::function<void()> at_retune) {
+    sim->on_read = [this, at_retune](int64_t n) {
+      wait_until_drained(*rx);
+      if (n == retune_read) at_retune();
+      if (n == last_read) rx->state.running.store(0);
+    };
+    receiver_open_audio(*rx);
+    ASSERT_NE(backend.opened(), 0) << console.text();
+    receiver_start_tuner(*rx);
+  }
+
+  ConsoleCapture console;
+  VirtualWaveBackend backend;
+  const std::string semaphore;
+  SimDongle* sim = nullptr;
+  std::unique_ptr<Receiver> rx;
+  std::unique_ptr<ChannelCloser> closing;  // first to go: the receiver still stands
+};
+
 }  // namespace
 
 TEST(ReceiverAudio, PlayedBasebandHoldsTheCarrierAndFollowsThreeRights) {
-  ConsoleCapture console;
-  auto owned = std::make_unique<SimDongle>(DongleChoice{DongleKind::sim}, false);
-  SimDongle& sim = *owned;
-  VirtualWaveBackend backend;
-  auto rx = std::make_unique<Receiver>(rxiq12_variant, std::move(owned));
-  ChannelCloser closing{*rx, backend};
-  const std::string semaphore = "/rxiq-audio-test-" + std::to_string(getpid()) + "-%d";
-  rx->audio.backend = &backend;
-  rx->audio.semaphore_name = semaphore.c_str();
-
-  constexpr int retune_read = 12;  // reads are counted from the discarded start-up read
-  constexpr int last_read = 20;
-  sim.on_read = [&](int64_t n) {
-    wait_until_drained(*rx);
-    if (n == retune_read) {
-      for (int i = 0; i < 3; ++i) key_command(receiver_keys(*rx), vk_right);
-    }
-    if (n == last_read) rx->state.running.store(0);
-  };
-
-  receiver_open_audio(*rx);
-  ASSERT_NE(backend.opened(), 0) << console.text();
-  receiver_start_tuner(*rx);
-  receiver_join(*rx);
-  EXPECT_EQ(rx->state.frequency.load(), 145725150);
-  EXPECT_EQ(rx->dsp.overruns.load(), 0u);
-  play_four_blocks_and_expect_carrier_moved_to(*rx, backend, 9850);
+  UnpacedReceiver r("test");
+  ASSERT_NO_FATAL_FAILURE(r.start([&] {
+    for (int i = 0; i < 3; ++i) key_command(receiver_keys(*r.rx), vk_right);
+  }));
+  receiver_join(*r.rx);
+  EXPECT_EQ(r.rx->state.frequency.load(), 145725150);
+  EXPECT_EQ(r.rx->dsp.overruns.load(), 0u);
+  play_four_blocks_and_expect_carrier_moved_to(*r.rx, r.backend, 9850);
 }
 
 TEST(ReceiverAudio, OutputThatCannotOpenIsReportedAndBlocksAreRefused) {
@@ -220,36 +239,19 @@ TEST(ReceiverAudio, DongleAcrossTheNetworkPlaysTheCarrierAndFollowsThreeRights) 
 
 TEST(ReceiverAudio, HamlibsRigctlTunesThePlayedCarrierAtOnce) {
   ASSERT_FALSE(find_program("rigctl").empty()) << "Hamlib's rigctl (libhamlib-utils) is needed";
-  ConsoleCapture console;
+  UnpacedReceiver r("rigctl-test");
   print_console_set_charset("UTF-8");
-  auto owned = std::make_unique<SimDongle>(DongleChoice{DongleKind::sim}, false);
-  SimDongle& sim = *owned;
-  VirtualWaveBackend backend;
-  auto rx = std::make_unique<Receiver>(rxiq12_variant, std::move(owned));
-  ChannelCloser closing{*rx, backend};
-  const std::string semaphore = "/rxiq-audio-rigctl-test-" + std::to_string(getpid()) + "-%d";
-  rx->audio.backend = &backend;
-  rx->audio.semaphore_name = semaphore.c_str();
+  Receiver* rx = r.rx.get();
   rx->rigctl.port = 0;
 
   // The tuner holds still in read 12 while rigctl talks to the port, so that the retune
   // lands between the same two blocks every run.
-  constexpr int retune_read = 12;
-  constexpr int last_read = 20;
   std::atomic<bool> holding{false}, retuned{false};
-  sim.on_read = [&](int64_t n) {
-    wait_until_drained(*rx);
-    if (n == retune_read) {
-      holding.store(true);
-      wait_until([&] { return retuned.load(); });
-    }
-    if (n == last_read) rx->state.running.store(0);
-  };
-
-  receiver_open_audio(*rx);
-  ASSERT_NE(backend.opened(), 0) << console.text();
-  receiver_start_tuner(*rx);
-  ASSERT_TRUE(rigctl_start(rx->rigctl, rx->state, &rx->dsp.level_dbfs)) << console.text();
+  ASSERT_NO_FATAL_FAILURE(r.start([&] {
+    holding.store(true);
+    wait_until([&] { return retuned.load(); });
+  }));
+  ASSERT_TRUE(rigctl_start(rx->rigctl, rx->state, &rx->dsp.level_dbfs)) << r.console.text();
   const std::string port = std::to_string(rx->rigctl.bound_port.load());
   ASSERT_TRUE(wait_until([&] { return holding.load(); }));
 
@@ -274,5 +276,5 @@ TEST(ReceiverAudio, HamlibsRigctlTunesThePlayedCarrierAtOnce) {
   rigctl_stop(rx->rigctl);
   EXPECT_EQ(rx->state.frequency.load(), 145730000);
   EXPECT_EQ(rx->dsp.overruns.load(), 0u);
-  play_four_blocks_and_expect_carrier_moved_to(*rx, backend, 5000);
+  play_four_blocks_and_expect_carrier_moved_to(*rx, r.backend, 5000);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -62,6 +63,25 @@ TEST(DspConversion, VectorConversionGivesTheTableBitsOnEveryPath) {
     }
     fir_block_force_target(0);
   }
+}
+
+// The level the control port reports: a complex tone of amplitude a reads 20 log10 a dB,
+// whatever the output gain does to the block afterwards.
+TEST(DspLevelControl, BlockLevelIsThePowerBeforeScalingInDbFullScale) {
+  Rig rig;
+  DspState& dsp = *rig.dsp;
+  EXPECT_EQ(dsp.level_dbfs.load(), no_level_dbfs) << "nothing before the first block";
+  dsp.out_count = block_frames;
+  for (int k = 0; k < block_frames; ++k) {
+    const double phase = 2 * std::numbers::pi * k / 48.0;
+    dsp.out_i[k] = static_cast<float>(0.5 * std::cos(phase));
+    dsp.out_q[k] = static_cast<float>(0.5 * std::sin(phase));
+  }
+  dsp_produce_block(rig.chain());
+  EXPECT_NEAR(dsp.level_dbfs.load(), -6.02, 0.01);
+  for (int k = 0; k < block_frames; ++k) dsp.out_i[k] = dsp.out_q[k] = 0.0f;
+  dsp_produce_block(rig.chain());
+  EXPECT_EQ(dsp.level_dbfs.load(), no_level_dbfs) << "silence has no level";
 }
 
 TEST(DspLevelControl, DesignedCases) {

@@ -125,6 +125,7 @@ TEST(TunerThread, DefaultRxiq12StartsInOrderAndSetsTheTopGainOnTheFirstPass) {
   EXPECT_EQ(rig.state.gain_count.load(), 29);
   EXPECT_EQ(rig.state.gain_index.load(), 28);
   EXPECT_EQ(rig.state.gains[28], 496);
+  EXPECT_EQ(rig.state.tuner_type.load(), 5) << "R820T, whose range the control port reports";
 }
 
 TEST(TunerThread, StartGainAndRateFollowTheVariant) {

@@ -30,6 +30,7 @@ TEST(RtlsdrLibrary, TheFirstDllThatLoadsIsUsedAndEveryCallWorksThroughIt) {
   EXPECT_EQ(lib.get_tuner_gains(dev, gains), 1);
   EXPECT_EQ(gains[0], 496);
   EXPECT_EQ(lib.get_freq_correction(dev), 48);
+  EXPECT_EQ(lib.get_tuner_type(dev), 5);
   unsigned char block[16] = {};
   int n_read = 0;
   EXPECT_EQ(lib.read_sync(dev, block, sizeof block, &n_read), 0);
