@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/listen_mode.h"
 #include "variants/variant.h"
 
 struct Dongle;  // an open dongle, owned by the tuner thread
@@ -38,6 +39,12 @@ struct RxState {
   std::atomic<uint8_t> display_run{0};
   std::atomic<int32_t> spectrum_debug{0};
   std::atomic<int32_t> top_flag{0};
+  // The listening channel (slot 1): the DSP thread applies these at its next block.
+  std::atomic<int32_t> listen_mode{0};        // a ListenMode; 0 (off): no channel
+  std::atomic<int32_t> listen_offset{0};      // Hz from the tuned frequency
+  std::atomic<int32_t> squelch{squelch_off};  // tenths of a dB relative to full scale
+  std::atomic<int32_t> fm_deemphasis_us{fm_deemphasis_default_us};
+  std::atomic<int32_t> wfm_deemphasis_us{wfm_deemphasis_default_us};
 };
 
 // Hz per press of Left or Right.

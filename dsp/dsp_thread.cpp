@@ -222,7 +222,7 @@ void dsp_consume_slot(const DspLinks& links) {
   if (lost != 0) dsp.overruns.store(dsp.overruns.load(std::memory_order_relaxed) + lost, std::memory_order_relaxed);
   if (take.torn) return;
   dsp_convert_bytes(dsp, dsp.slot_bytes, 2 * take.pairs, dsp.slot_samples);
-  const DspChain chain{links.state, links.filter, links.dsp, links.spectrum, links.sink};
+  const DspChain chain{links.state, links.filter, links.dsp, links.spectrum, links.sink, links.listen_sink};
   dsp_process_samples(chain, dsp.slot_samples, take.pairs);
 }
 

@@ -7,9 +7,11 @@
 #include <cstdint>
 
 #include "core/rx_state.h"
+#include "dsp/block_sink.h"
 #include "dsp/fir_block.h"
 #include "dsp/fir_filter.h"
 #include "dsp/fft_snapshot.h"
+#include "dsp/listen_channel.h"
 #include "platform/wake_event.h"
 #include "sample_ring/sample_ring.h"
 
@@ -30,12 +32,6 @@ inline constexpr int dsp_store_wait_ms = 250;
 // stay far from lapping the reader.
 inline constexpr int dsp_max_stores_per_wake = 8;
 
-// Where finished PCM blocks go: the receiver points it at audio_write(slots, 0, data, length);
-// rxiq-dsp points it at standard output. The result is not examined.
-struct BlockSink {
-  int (*write)(void* context, const void* data, int length);
-  void* context;
-};
 
 // The DSP thread's own state; only the DSP thread touches it, except the atomics below
 // that others read (its progress, its losses and the block level).
@@ -64,6 +60,7 @@ struct DspState {
   // The last block's mean power before the level control, in dB relative to a full-scale
   // complex tone (a byte swing of 128); no_level before the first block.
   std::atomic<float> level_dbfs{no_level_dbfs};
+  ListenChannel listen;  // the demodulated channel, when one is asked for
 };
 
 // Everything the signal chain writes to, without the ring: shared by the thread and by
@@ -74,6 +71,7 @@ struct DspChain {
   DspState& dsp;
   SpectrumBuffer& spectrum;
   BlockSink sink;
+  BlockSink listen_sink{};  // the listening channel's audio (slot 1); none: not produced
 };
 
 struct DspLinks {
@@ -91,6 +89,7 @@ struct DspLinks {
   // sleeping.
   WakeEvent* ring_stored = nullptr;
   int store_wait_ms = dsp_store_wait_ms;
+  BlockSink listen_sink{};  // the listening channel's audio; none: not produced
 };
 
 // The thread body; the receiver runs it on a std::thread. Ends when running is

@@ -11,6 +11,9 @@ rxiq_test_packages=(libgtest-dev libbenchmark-dev libliquid-dev
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils tmux groff-base man-db
   # Hamlib's rigctl, the real client of the control port.
   libhamlib-utils
+  # Decoders that judge the listening channel: direwolf (its atest), multimon-ng, and sox
+  # to resample for multimon-ng.
+  direwolf multimon-ng sox
   # Fuzzing: clang with libFuzzer.
   clang-14 libfuzzer-14-dev)
 # The Windows build: mingw-w64's posix-threads compilers, zlib for it, GoogleTest's
