@@ -17,6 +17,34 @@ constexpr double pcm_limit = 32768.0;  // a product whose magnitude reaches this
 
 bool running(const RxState& state) { return state.running.load(std::memory_order_relaxed) != 0; }
 
+bool listening(const DspChain& chain) {
+  return chain.listen_sink.write != nullptr && chain.dsp.listen.mode != ListenMode::off;
+}
+
+// The level line; with a listening channel it also tells the channel's level and
+// whether its squelch is open.
+void print_level_line(const DspChain& chain) {
+  const DspState& dsp = chain.dsp;
+  char line[192];
+  int length = std::snprintf(line, sizeof line, "Delitel = %.0f   Usilitel = %.0f",
+                             static_cast<double>(dsp.Delitel), static_cast<double>(dsp.Usilitel));
+  if (length <= 0) return;
+  if (listening(chain)) {
+    const ListenChannel& listen = dsp.listen;
+    const double level = listen.level_dbfs.load(std::memory_order_relaxed);
+    const int32_t squelch = listen.squelch_tenths;
+    char threshold[32] = "off";
+    if (squelch != squelch_off) std::snprintf(threshold, sizeof threshold, "%.1f dB", squelch / 10.0);
+    length += std::snprintf(line + length, sizeof line - static_cast<size_t>(length),
+                            "   %s %.1f dBFS, squelch %s, %s", listen_mode_label(listen.mode),
+                            level <= no_level_dbfs ? -999.0 : level, threshold,
+                            listen.open ? "open" : "closed");
+  }
+  length = std::min<int>(length, static_cast<int>(sizeof line) - 2);
+  line[length++] = '\n';
+  console_write(std::string_view(line, static_cast<size_t>(length)));
+}
+
 // Spectrum tap over a run of samples: capture 1,024, transform, hand over, then skip
 // 50,000. Skipping and capturing advance by whole stretches, not sample by sample.
 void spectrum_tap(const DspChain& chain, const float* iq, int32_t pairs) {
@@ -44,12 +72,7 @@ void spectrum_tap(const DspChain& chain, const float* iq, int32_t pairs) {
       fft_radix2(dsp.capture_re, dsp.capture_im, spectrum_log2_size);
       dsp.spectrum_skip = 1;
       // The level line goes out before the display can see the new spectrum.
-      if (chain.state.spectrum_debug.load(std::memory_order_relaxed) != 0) {
-        char line[96];
-        const int length = std::snprintf(line, sizeof line, "Delitel = %.0f   Usilitel = %.0f\n",
-                                         static_cast<double>(dsp.Delitel), static_cast<double>(dsp.Usilitel));
-        if (length > 0) console_write(std::string_view(line, static_cast<size_t>(length)));
-      }
+      if (chain.state.spectrum_debug.load(std::memory_order_relaxed) != 0) print_level_line(chain);
       spectrum_publish(chain.spectrum, dsp.capture_re, dsp.capture_im);
     }
   }
@@ -160,6 +183,8 @@ void dsp_produce_block(const DspChain& chain) {
   dsp.level_dbfs.store(dsp_block_level_dbfs(dsp), std::memory_order_relaxed);
   dsp_scale_block(dsp);
   if (chain.sink.write != nullptr) chain.sink.write(chain.sink.context, dsp.pcm_block, block_bytes);
+  // The narrow modes take the baseband as it was before the level control.
+  if (listening(chain)) listen_feed_baseband(dsp.listen, dsp.out_i, dsp.out_q, block_frames, chain.listen_sink);
   // Recovery happens whether or not the sink took the block; in float it stops at 2^24.
   dsp.Usilitel = dsp.Usilitel + 1.0f;
 }
@@ -167,6 +192,8 @@ void dsp_produce_block(const DspChain& chain) {
 int32_t dsp_process_samples(const DspChain& chain, const float* iq, int32_t pairs) {
   DspState& dsp = chain.dsp;
   FirFilter& filter = chain.filter;
+  if (chain.listen_sink.write != nullptr) listen_apply(dsp.listen, chain.state);
+  const bool wide_fm = listening(chain) && dsp.listen.mode == ListenMode::wfm;
   int32_t n = 0;
   while (n < pairs) {
     if (!running(chain.state)) return n;
@@ -181,6 +208,7 @@ int32_t dsp_process_samples(const DspChain& chain, const float* iq, int32_t pair
     }
     const float* from = iq + 2 * static_cast<size_t>(n);
     spectrum_tap(chain, from, run);
+    if (wide_fm) listen_feed_raw(dsp.listen, from, run, chain.listen_sink);
     dsp.out_count += fir_push_block_iq(filter, dsp.fir_work, from, run, dsp.out_i + dsp.out_count,
                                        dsp.out_q + dsp.out_count);
     if (dsp.out_count == block_frames) {
