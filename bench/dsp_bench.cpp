@@ -137,4 +137,50 @@ void BM_DspThreadFilledRing(benchmark::State& state) {
 }
 BENCHMARK(BM_DspThreadFilledRing)->Unit(benchmark::kMillisecond);
 
+// The listening channel alone in rxiq24, one mode per run, fed a second of signal per
+// iteration (noise with a station in it): "percent_of_core" is what it adds to the DSP
+// thread, as a share of one core.
+void BM_ListenChannel(benchmark::State& state) {
+  const Variant& variant = rxiq24_variant;
+  const auto mode = static_cast<ListenMode>(state.range(0));
+  RxState rx(variant);
+  rx.listen_mode.store(static_cast<int32_t>(mode));
+  rx.listen_offset.store(mode == ListenMode::wfm ? 300000 : -10000);
+  auto channel = std::make_unique<ListenChannel>();
+  listen_set_rates(*channel, variant.sample_rate, variant.frame_rate);
+  listen_apply(*channel, rx);
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<float> unit(-0.3f, 0.3f);
+  const bool wide = mode == ListenMode::wfm;
+  std::vector<float> iq(2 * static_cast<size_t>(wide ? ring_slot_pairs : block_frames));
+  for (auto& v : iq) v = unit(rng);
+  std::vector<float> out_i(block_frames), out_q(block_frames);
+  for (int k = 0; k < block_frames; ++k) {
+    out_i[k] = iq[2 * k];
+    out_q[k] = iq[2 * k + 1];
+  }
+  const int32_t per_second = wide ? variant.sample_rate / ring_slot_pairs : variant.frame_rate / block_frames;
+  const BlockSink sink{discard, nullptr};
+  const double start = thread_cpu_seconds();
+  for (auto _ : state) {
+    for (int32_t n = 0; n < per_second; ++n) {
+      if (wide) {
+        listen_feed_raw(*channel, iq.data(), ring_slot_pairs, sink);
+      } else {
+        listen_feed_baseband(*channel, out_i.data(), out_q.data(), block_frames, sink);
+      }
+    }
+  }
+  const double seconds = thread_cpu_seconds() - start;
+  state.counters["percent_of_core"] = 100.0 * seconds / static_cast<double>(state.iterations());
+  state.SetLabel(listen_mode_name(mode));
+}
+BENCHMARK(BM_ListenChannel)
+    ->Arg(static_cast<int>(ListenMode::fm))
+    ->Arg(static_cast<int>(ListenMode::wfm))
+    ->Arg(static_cast<int>(ListenMode::am))
+    ->Arg(static_cast<int>(ListenMode::usb))
+    ->Arg(static_cast<int>(ListenMode::lsb))
+    ->Unit(benchmark::kMillisecond);
+
 }  // namespace

@@ -300,21 +300,11 @@ void measure(ListenChannel& c, const float* iq, int32_t count) {
 // Phase step of each channel sample against the previous one, less the residual
 // frequency, scaled to audio.
 void demodulate_fm(ListenChannel& c, const float* iq, int32_t count, float* out) {
-  const float sr = static_cast<float>(c.residual_step_re);
-  const float si = static_cast<float>(-c.residual_step_im);
-  float pr = c.last_re, pi_ = c.last_im;
-  for (int32_t k = 0; k < count; ++k) {
-    const float r = iq[2 * k], i = iq[2 * k + 1];
-    // z[n] * conj(z[n-1]) * conj(residual step)
-    const float dr = r * pr + i * pi_;
-    const float di = i * pr - r * pi_;
-    out[k] = listen_kernels::atan2_approx(di * sr + dr * si, dr * sr - di * si);
-    pr = r;
-    pi_ = i;
-  }
-  c.last_re = pr;
-  c.last_im = pi_;
-  for (int32_t k = 0; k < count; ++k) out[k] *= c.fm_scale;
+  if (count <= 0) return;
+  listen_kernels::phase_steps(iq, count, c.last_re, c.last_im, static_cast<float>(c.residual_step_re),
+                              static_cast<float>(c.residual_step_im), c.fm_scale, out);
+  c.last_re = iq[2 * (count - 1)];
+  c.last_im = iq[2 * (count - 1) + 1];
 }
 
 // Envelope over its slow mean: 100 % modulation swings to the reference level whatever

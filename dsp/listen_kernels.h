@@ -90,4 +90,64 @@ inline float atan2_approx(float y, float x) {
   return y < 0.0f ? -r : r;
 }
 
+typedef int32_t mask4 __attribute__((vector_size(16)));
+
+// The same arc tangent on four lanes at once, without branches.
+inline lanes4 atan2_approx4(lanes4 y, lanes4 x) {
+  const lanes4 zero = {0, 0, 0, 0};
+  const lanes4 half_pi = zero + 1.57079632679f;
+  const lanes4 pi = zero + 3.14159265359f;
+  const lanes4 ax = x < zero ? -x : x;
+  const lanes4 ay = y < zero ? -y : y;
+  const mask4 steep = ay > ax;
+  const lanes4 big = steep ? ay : ax;
+  const lanes4 small = steep ? ax : ay;
+  const lanes4 t = big > zero ? small / (big > zero ? big : zero + 1.0f) : zero;
+  const lanes4 t2 = t * t;
+  lanes4 r = t * (0.9998660f + t2 * (-0.3302995f + t2 * (0.1801410f + t2 * (-0.0851330f + t2 * 0.0208351f))));
+  r = steep ? half_pi - r : r;
+  r = x < zero ? pi - r : r;
+  return y < zero ? -r : r;
+}
+
+// Phase steps between successive samples of interleaved z (count of them), each turned
+// back by the step (sr, si), scaled: out[k] = scale * arg(z[k] conj(z[k-1]) conj(s)),
+// with z[-1] = (pr, pi). The four-lane loop runs where four whole steps fit.
+inline void phase_steps(const float* z, int32_t count, float pr, float pi, float sr, float si, float scale,
+                        float* out) {
+  int32_t k = 0;
+  if (count >= 5) {
+    float xs[4], ys[4];
+    // The first sample pairs with the one before the run; do it alone.
+    auto one = [&](int32_t n, float ar, float ai) {
+      const float r = z[2 * n], i = z[2 * n + 1];
+      const float dr = r * ar + i * ai;
+      const float di = i * ar - r * ai;
+      out[n] = scale * atan2_approx(di * sr - dr * si, dr * sr + di * si);
+    };
+    one(0, pr, pi);
+    for (k = 1; k + 4 <= count; k += 4) {
+      for (int l = 0; l < 4; ++l) {
+        const float r = z[2 * (k + l)], i = z[2 * (k + l) + 1];
+        const float ar = z[2 * (k + l) - 2], ai = z[2 * (k + l) - 1];
+        const float dr = r * ar + i * ai;
+        const float di = i * ar - r * ai;
+        xs[l] = dr * sr + di * si;
+        ys[l] = di * sr - dr * si;
+      }
+      const lanes4 a = atan2_approx4(load4(ys), load4(xs)) * scale;
+      std::memcpy(out + k, &a, sizeof a);
+    }
+    for (; k < count; ++k) one(k, z[2 * k - 2], z[2 * k - 1]);
+    return;
+  }
+  for (; k < count; ++k) {
+    const float ar = k == 0 ? pr : z[2 * k - 2], ai = k == 0 ? pi : z[2 * k - 1];
+    const float r = z[2 * k], i = z[2 * k + 1];
+    const float dr = r * ar + i * ai;
+    const float di = i * ar - r * ai;
+    out[k] = scale * atan2_approx(di * sr - dr * si, dr * sr + di * si);
+  }
+}
+
 }  // namespace listen_kernels
