@@ -211,7 +211,7 @@ int HandlerRoutine(int control_type) {
 int receiver_main(const Variant& variant, int argc, char** argv) {
   ReceiverOptions options;
   std::string error;
-  if (!parse_options(argc, argv, options, error)) {
+  if (!parse_options(variant, argc, argv, options, error)) {
     std::fprintf(stderr, "%s: %s (see %s --help)\n", variant.program_name, error.c_str(),
                  variant.program_name);
     return 2;
