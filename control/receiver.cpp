@@ -207,7 +207,7 @@ void receiver_join(Receiver& receiver) {
 void display_start(Receiver& receiver) { display_start(receiver.state, receiver.display); }
 
 KeyTargets receiver_keys(Receiver& receiver) {
-  return KeyTargets{receiver.state,
+  return KeyTargets{receiver.state, receiver.variant,
                     [](void* r) { display_start(*static_cast<Receiver*>(r)); }, &receiver,
                     &receiver.prompt};
 }

@@ -336,3 +336,40 @@ TEST(Receiver, AControlPortInUseIsReportedAndTheReceiverRunsOn) {
   EXPECT_NE(bad.output().find("rxiq12: --rigctl takes [ADDRESS:]PORT, not 'nowhere'"), std::string::npos)
       << bad.output();
 }
+
+TEST(Receiver, ListeningChannelStartsWithItsLinesAndTakesItsKeys) {
+  std::vector<std::string> env = environment;
+  env.push_back("RXIQ_DONGLE=sim");
+  PtyProcess rx(program, {"--listen", "usb@15000", "145800000", "--squelch=-118"}, env);
+  ASSERT_TRUE(rx.started());
+  // Both on the default device: the listening channel has it.
+  ASSERT_TRUE(rx.wait_for("Listening: USB at 15000 Hz on output device -1\n"
+                          "Baseband not played: the listening channel has output device -1\n",
+                          20s))
+      << rx.output();
+  ASSERT_TRUE(wait_for_key_loop(rx)) << rx.output();
+  // At 15 kHz FM and AM do not fit rxiq12's baseband; L passes them by.
+  rx.send("lL");
+  ASSERT_TRUE(rx.wait_for("Listening: LSB at 15000 Hz\n", 10s)) << rx.output();
+  ASSERT_TRUE(rx.wait_for("Listening: WFM at 15000 Hz\n", 10s)) << rx.output();
+  rx.send("\x1b[A");
+  ASSERT_TRUE(rx.wait_for("Squelch -116.0 dB\n", 10s)) << rx.output();
+  rx.send("\x1b[B\x1b[B\x1b[B");
+  ASSERT_TRUE(rx.wait_for("Squelch -118.0 dB\n", 10s)) << rx.output();
+  ASSERT_TRUE(rx.wait_for("Squelch -120.0 dB\n", 10s)) << rx.output();
+  ASSERT_TRUE(rx.wait_for("Squelch off\n", 10s)) << rx.output();
+  rx.send("\x1b");
+  const int status = rx.wait_exit(10s);
+  ASSERT_TRUE(WIFEXITED(status)) << rx.output();
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  PtyProcess far(program, {"145800000", "--listen", "fm@20000"}, environment);
+  const int far_status = far.wait_exit(10s);
+  ASSERT_TRUE(WIFEXITED(far_status));
+  EXPECT_EQ(WEXITSTATUS(far_status), 2);
+  EXPECT_NE(far.output().find("rxiq12: --listen fm@20000: the offset 20000 Hz is outside what fm can take "
+                              "from the baseband in rxiq12 (at most 11200 Hz either side) (see rxiq12 --help)"),
+            std::string::npos)
+      << far.output();
+  EXPECT_EQ(far.output().find("Начало цикла"), std::string::npos) << "nothing started";
+}
