@@ -280,7 +280,8 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   if (options.rigctl) {
     receiver->rigctl.address = options.rigctl_address;
     receiver->rigctl.port = options.rigctl_port;
-    rigctl_start(receiver->rigctl, receiver->state, &receiver->dsp.level_dbfs);
+    rigctl_start(receiver->rigctl, receiver->state, variant, &receiver->dsp.level_dbfs,
+                 &receiver->dsp.listen.squelch_open);
   }
   if (terminal_enter_raw(standard_input)) terminal_graphics_probe(standard_input, standard_output);
 

@@ -319,7 +319,7 @@ TEST(ReceiverAudio, HamlibsRigctlTunesThePlayedCarrierAtOnce) {
     holding.store(true);
     wait_until([&] { return retuned.load(); });
   }));
-  ASSERT_TRUE(rigctl_start(rx->rigctl, rx->state, &rx->dsp.level_dbfs)) << r.console.text();
+  ASSERT_TRUE(rigctl_start(rx->rigctl, rx->state, rxiq12_variant, &rx->dsp.level_dbfs)) << r.console.text();
   const std::string port = std::to_string(rx->rigctl.bound_port.load());
   ASSERT_TRUE(wait_until([&] { return holding.load(); }));
 
