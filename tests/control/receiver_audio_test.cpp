@@ -346,3 +346,33 @@ TEST(ReceiverAudio, HamlibsRigctlTunesThePlayedCarrierAtOnce) {
   EXPECT_EQ(rx->dsp.overruns.load(), 0u);
   play_four_blocks_and_expect_carrier_moved_to(*rx, r.backend, 5000);
 }
+
+// Hamlib's own client on the control port of a receiver with a listening channel: its mode
+// and squelch, set and read back.
+TEST(ReceiverAudio, HamlibsRigctlSetsTheListeningChannelsModeAndSquelch) {
+  ASSERT_FALSE(find_program("rigctl").empty()) << "Hamlib's rigctl (libhamlib-utils) is needed";
+  ConsoleCapture console;
+  auto rx = std::make_unique<Receiver>(rxiq12_variant, nullptr);
+  ReceiverOptions options;
+  options.listen = ListenSpec{ListenMode::usb, 12000};  // beyond FM's reach in rxiq12
+  receiver_set_listening(*rx, options);
+  rx->rigctl.port = 0;
+  ASSERT_TRUE(rigctl_start(rx->rigctl, rx->state, rxiq12_variant, &rx->dsp.level_dbfs,
+                           &rx->dsp.listen.squelch_open))
+      << console.text();
+  const std::string rigctl = "rigctl -m 2 -r 127.0.0.1:" + std::to_string(rx->rigctl.bound_port.load());
+
+  EXPECT_EQ(run_output(rigctl + " M PKTLSB 0 L SQL 0.5 2>&1"), "");
+  EXPECT_EQ(rx->state.listen_mode.load(), static_cast<int32_t>(ListenMode::lsb));
+  EXPECT_EQ(rx->state.squelch.load(), -600);
+  // A fresh rigctl for the reads: Hamlib answers a read from its own cache right after a set.
+  EXPECT_EQ(run_output(rigctl + " m l SQL 2>&1"), "PKTLSB\n2400\n0.500000\n");
+  // FM does not fit 12 kHz away: Hamlib reports the refusal (RPRT -1) as an invalid parameter.
+  const std::string refused = run_output(rigctl + " M FM 0 2>&1");
+  EXPECT_TRUE(refused.starts_with("set_mode: error = ")) << refused;
+  EXPECT_NE(refused.find("Invalid parameter"), std::string::npos) << refused;
+  EXPECT_EQ(rx->state.listen_mode.load(), static_cast<int32_t>(ListenMode::lsb));
+  EXPECT_EQ(run_output(rigctl + " L SQL 0 l SQL 2>&1"), "0.000000\n");
+  EXPECT_EQ(rx->state.squelch.load(), squelch_off);
+  rigctl_stop(rx->rigctl);
+}

@@ -11,7 +11,6 @@
 
 #include "core/print_console.h"
 #include "dsp/dsp_thread.h"
-#include "tests/support/child_process.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/tcp_client.h"
 #include "variants/variant.h"
@@ -148,32 +147,6 @@ TEST_F(Port, StoppingClosesEveryConnection) {
   EXPECT_TRUE(a.wait_closed());
   EXPECT_TRUE(b.wait_closed());
   rigctl_stop(server);  // again: nothing happens
-}
-
-// Hamlib's own client: the listening channel's mode and squelch, set and read back.
-TEST_F(Port, HamlibsRigctlSetsTheListeningChannelsModeAndSquelch) {
-  ASSERT_FALSE(find_program("rigctl").empty()) << "Hamlib's rigctl (libhamlib-utils) is needed";
-  RigctlServer listening;
-  listening.port = 0;
-  std::atomic<uint8_t> squelch_open{1};
-  state.listen_mode.store(static_cast<int32_t>(ListenMode::usb));
-  state.listen_offset.store(12000);  // beyond FM's reach in rxiq12
-  ASSERT_TRUE(rigctl_start(listening, state, rxiq12_variant, &level, &squelch_open)) << console.text();
-  const std::string rigctl = "rigctl -m 2 -r 127.0.0.1:" + std::to_string(listening.bound_port.load());
-
-  EXPECT_EQ(run_output(rigctl + " M PKTLSB 0 L SQL 0.5 2>&1"), "");
-  EXPECT_EQ(state.listen_mode.load(), static_cast<int32_t>(ListenMode::lsb));
-  EXPECT_EQ(state.squelch.load(), -600);
-  // A fresh rigctl for the reads: Hamlib answers a read from its own cache right after a set.
-  EXPECT_EQ(run_output(rigctl + " m l SQL 2>&1"), "PKTLSB\n2400\n0.500000\n");
-  // FM does not fit 12 kHz away: Hamlib reports the refusal (RPRT -1) as an invalid parameter.
-  const std::string refused = run_output(rigctl + " M FM 0 2>&1");
-  EXPECT_TRUE(refused.starts_with("set_mode: error = ")) << refused;
-  EXPECT_NE(refused.find("Invalid parameter"), std::string::npos) << refused;
-  EXPECT_EQ(state.listen_mode.load(), static_cast<int32_t>(ListenMode::lsb));
-  EXPECT_EQ(run_output(rigctl + " L SQL 0 l SQL 2>&1"), "0.000000\n");
-  EXPECT_EQ(state.squelch.load(), squelch_off);
-  rigctl_stop(listening);
 }
 
 TEST_F(Port, APortInUseIsReportedAndNothingElseHappens) {
