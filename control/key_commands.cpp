@@ -11,25 +11,25 @@ void toggle(std::atomic<int32_t>& flag) { flag.store(flag.load() == 0 ? 1 : 0); 
 
 // Up and Down: the listening channel's squelch.
 void step_squelch(RxState& s, bool up) {
-  if (s.listen_mode.load() == 0) {
+  if (s.listen_mode.load(std::memory_order_relaxed) == 0) {
     print_console("%s", no_listening_channel_text);
     return;
   }
-  const int32_t tenths = squelch_after_key(s.squelch.load(), up);
-  s.squelch.store(tenths);
+  const int32_t tenths = squelch_after_key(s.squelch.load(std::memory_order_relaxed), up);
+  s.squelch.store(tenths, std::memory_order_relaxed);
   print_console("%s\n", squelch_text(tenths).c_str());
 }
 
 // L: the listening channel's next mode that its offset allows.
 void cycle_listen_mode(RxState& s, const Variant& variant) {
-  const auto mode = static_cast<ListenMode>(s.listen_mode.load());
+  const auto mode = static_cast<ListenMode>(s.listen_mode.load(std::memory_order_relaxed));
   if (mode == ListenMode::off) {
     print_console("%s", no_listening_channel_text);
     return;
   }
-  const int32_t offset = s.listen_offset.load();
+  const int32_t offset = s.listen_offset.load(std::memory_order_relaxed);
   const ListenMode next = next_listen_mode(variant, mode, offset);
-  s.listen_mode.store(static_cast<int32_t>(next));
+  s.listen_mode.store(static_cast<int32_t>(next), std::memory_order_relaxed);
   print_console("%s\n", listening_text(next, offset).c_str());
 }
 

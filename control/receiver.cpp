@@ -66,7 +66,7 @@ int write_to_channel_1(void* slots, const void* data, int length) {
   return audio_write(*static_cast<AudioSlots*>(slots), 1, data, length);
 }
 
-bool listening(const Receiver& r) { return r.state.listen_mode.load() != 0; }
+bool listening(const Receiver& r) { return r.state.listen_mode.load(std::memory_order_relaxed) != 0; }
 
 DspLinks dsp_links(Receiver& r) {
   DspLinks links{r.state, r.ring, r.filter, r.dsp, r.spectrum,
@@ -141,11 +141,11 @@ Receiver::~Receiver() {
 
 void receiver_set_listening(Receiver& r, const ReceiverOptions& options) {
   RxState& s = r.state;
-  s.listen_mode.store(static_cast<int32_t>(options.listen.mode));
-  s.listen_offset.store(options.listen.offset_hz);
-  s.squelch.store(options.squelch);
-  s.fm_deemphasis_us.store(options.fm_deemphasis_us);
-  s.wfm_deemphasis_us.store(options.wfm_deemphasis_us);
+  s.listen_mode.store(static_cast<int32_t>(options.listen.mode), std::memory_order_relaxed);
+  s.listen_offset.store(options.listen.offset_hz, std::memory_order_relaxed);
+  s.squelch.store(options.squelch, std::memory_order_relaxed);
+  s.fm_deemphasis_us.store(options.fm_deemphasis_us, std::memory_order_relaxed);
+  s.wfm_deemphasis_us.store(options.wfm_deemphasis_us, std::memory_order_relaxed);
   r.listen_device = options.listen_device;
 }
 
@@ -153,9 +153,9 @@ void receiver_open_audio(Receiver& r) {
   const int32_t baseband_device = r.state.out_device.load();
   bool play_baseband = true;
   if (listening(r)) {
-    const auto mode = static_cast<ListenMode>(r.state.listen_mode.load());
-    print_console("%s on output device %d\n", listening_text(mode, r.state.listen_offset.load()).c_str(),
-                  r.listen_device);
+    const auto mode = static_cast<ListenMode>(r.state.listen_mode.load(std::memory_order_relaxed));
+    const int32_t offset = r.state.listen_offset.load(std::memory_order_relaxed);
+    print_console("%s on output device %d\n", listening_text(mode, offset).c_str(), r.listen_device);
     // One device cannot take two streams everywhere, and the demodulated sound is what
     // a person on that device wants to hear.
     play_baseband = !r.audio.backend->same_device(WaveDirection::playback, r.listen_device, baseband_device);

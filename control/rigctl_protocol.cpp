@@ -54,7 +54,7 @@ RigMode rig_mode_of(ListenMode mode) {
   return RigMode::fm;
 }
 
-bool has_listening_channel(const RxState& s) { return s.listen_mode.load() != 0; }
+bool has_listening_channel(const RxState& s) { return s.listen_mode.load(std::memory_order_relaxed) != 0; }
 
 uint64_t all_mode_bits() {
   uint64_t bits = 0;
@@ -144,8 +144,10 @@ void set_mode(const RigctlLinks& l, const std::string_view* args, Reply& r) {
     // The channel changes mode at once, as with key L; one whose channel would not fit at
     // the channel's offset is refused.
     const ListenMode listen = listen_mode_of(mode);
-    if (!listen_mode_fits(l.variant, listen, s.listen_offset.load())) return r.fail(rig_einval);
-    s.listen_mode.store(static_cast<int32_t>(listen));
+    if (!listen_mode_fits(l.variant, listen, s.listen_offset.load(std::memory_order_relaxed))) {
+      return r.fail(rig_einval);
+    }
+    s.listen_mode.store(static_cast<int32_t>(listen), std::memory_order_relaxed);
   }
   l.shared.mode.store(mode, std::memory_order_relaxed);
   // -1 keeps the passband; 0 asks for the mode's own.
@@ -155,7 +157,7 @@ void set_mode(const RigctlLinks& l, const std::string_view* args, Reply& r) {
 void get_mode(const RigctlLinks& l, const std::string_view*, Reply& r) {
   RigMode mode = l.shared.mode.load(std::memory_order_relaxed);
   int32_t passband = l.shared.passband.load(std::memory_order_relaxed);
-  const auto listen = static_cast<ListenMode>(l.state.listen_mode.load());
+  const auto listen = static_cast<ListenMode>(l.state.listen_mode.load(std::memory_order_relaxed));
   if (listen != ListenMode::off && listen_mode_of(mode) != listen) {
     // The channel's mode came from the command line or key L since: it, with its own
     // passband. A packet mode asked for here is answered as asked.
@@ -193,7 +195,7 @@ void set_level(const RigctlLinks& l, const std::string_view* args, Reply& r) {
     // Without a listening channel there is nothing to mute, as on a radio without a squelch.
     if (!has_listening_channel(s)) return r.fail(rig_enavail);
     if (!read_double(args[1], fraction) || fraction < 0.0 || fraction > 1.0) return r.fail(rig_einval);
-    s.squelch.store(squelch_from_level(fraction));
+    s.squelch.store(squelch_from_level(fraction), std::memory_order_relaxed);
     return;
   }
   if (args[0] != "RF") return r.fail(rig_enavail);
@@ -212,7 +214,9 @@ void get_level(const RigctlLinks& l, const std::string_view* args, Reply& r) {
     const int32_t index = s.gain_index.load();
     return r.value(fixed_six(count > 1 ? static_cast<double>(index) / (count - 1) : 0.0));
   }
-  if (args[0] == "SQL" && has_listening_channel(s)) return r.value(fixed_six(level_from_squelch(s.squelch.load())));
+  if (args[0] == "SQL" && has_listening_channel(s)) {
+    return r.value(fixed_six(level_from_squelch(s.squelch.load(std::memory_order_relaxed))));
+  }
   if (args[0] == "STRENGTH" && l.level_dbfs != nullptr) {
     const float level = l.level_dbfs->load(std::memory_order_relaxed);
     if (level != no_level_dbfs) return r.value(std::to_string(std::lround(level)));
