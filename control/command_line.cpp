@@ -1,5 +1,6 @@
 #include "control/command_line.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -12,6 +13,37 @@
 namespace {
 
 constexpr std::string_view rigctl_flag = "--rigctl";
+
+// Options that always take a value, the next argument or after '='; each with what its
+// value must be, for the refusal.
+struct ValuedFlag {
+  std::string_view name;
+  const char* takes;
+};
+constexpr ValuedFlag listen_flag{"--listen", "MODE[@OFFSET]"};
+constexpr ValuedFlag listen_device_flag{"--listen-device",
+                                        "an output device id from the start-up list (-1: the default)"};
+constexpr ValuedFlag squelch_flag{"--squelch", "a level from -120 to 0 dB (say -60) or off"};
+constexpr ValuedFlag deemphasis_flag{"--deemphasis", "0, 50, 75 or 750 (microseconds)"};
+constexpr const ValuedFlag* valued_flags[] = {&listen_flag, &listen_device_flag, &squelch_flag,
+                                              &deemphasis_flag};
+
+// The valued option argument a names, or null; value_inline set when "=VALUE" follows.
+const ValuedFlag* valued_flag_of(std::string_view a, bool& value_inline) {
+  for (const ValuedFlag* f : valued_flags) {
+    if (a == f->name || (a.starts_with(f->name) && a.size() > f->name.size() && a[f->name.size()] == '=')) {
+      value_inline = a.size() > f->name.size();
+      return f;
+    }
+  }
+  return nullptr;
+}
+
+bool read_device_id(const char* text, int32_t& id) {
+  const std::string_view t = text;
+  const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), id);
+  return error == std::errc() && end == t.data() + t.size() && id >= -1;
+}
 
 // [ADDRESS:]PORT, port 0 (any free one) included.
 bool read_listen_address(const char* text, std::string& address, uint16_t& port) {
@@ -30,6 +62,8 @@ bool read_listen_address(const char* text, std::string& address, uint16_t& port)
 // Returns how many arguments argv[i] and what follows it take as an option (0: none).
 int option_width(int argc, char** argv, int i) {
   const std::string_view a = argv[i];
+  bool value_inline = false;
+  if (valued_flag_of(a, value_inline) != nullptr) return value_inline || i + 1 >= argc ? 1 : 2;
   if (a.rfind(std::string(rigctl_flag) + "=", 0) == 0) return 1;
   if (a != rigctl_flag) return 0;
   std::string address;
@@ -60,14 +94,57 @@ void parse_command_line(RxState& state, int argc, char** argv) {
   }
 }
 
-bool parse_options(int argc, char** argv, ReceiverOptions& options, std::string& error) {
+namespace {
+
+// Takes the value of one valued option into options; false with the reason in error.
+bool read_valued_option(const Variant& variant, const ValuedFlag& flag, const char* value,
+                        ReceiverOptions& options, std::string& error) {
+  const std::string name(flag.name);
+  if (value == nullptr) {
+    error = name + " needs a value: " + flag.takes;
+    return false;
+  }
+  bool read = false;
+  if (&flag == &listen_flag) {
+    std::string reason;
+    if (!parse_listen_spec(value, options.listen, reason)) {
+      error = name + " takes " + flag.takes + ": " + reason;
+      return false;
+    }
+    if (!listen_spec_fits(variant, options.listen, reason)) {
+      error = name + " " + value + ": " + reason;
+      return false;
+    }
+    read = true;
+  } else if (&flag == &listen_device_flag) {
+    read = read_device_id(value, options.listen_device);
+  } else if (&flag == &squelch_flag) {
+    read = parse_squelch_text(value, options.squelch);
+  } else if (&flag == &deemphasis_flag) {
+    read = apply_deemphasis_text(value, options.fm_deemphasis_us, options.wfm_deemphasis_us);
+  }
+  if (!read) error = name + " takes " + flag.takes + ", not '" + value + "'";
+  return read;
+}
+
+}  // namespace
+
+bool parse_options(const Variant& variant, int argc, char** argv, ReceiverOptions& options,
+                   std::string& error) {
   for (int i = 1; i < argc; ++i) {
     const int width = option_width(argc, argv, i);
     if (width == 0) continue;
+    const std::string_view a = argv[i];
+    bool value_inline = false;
+    if (const ValuedFlag* flag = valued_flag_of(a, value_inline)) {
+      const char* value = value_inline ? argv[i] + flag->name.size() + 1 : (width == 2 ? argv[i + 1] : nullptr);
+      if (!read_valued_option(variant, *flag, value, options, error)) return false;
+      i += width - 1;
+      continue;
+    }
     options.rigctl = true;
     options.rigctl_address = rigctl_default_address;
     options.rigctl_port = rigctl_default_port;
-    const std::string_view a = argv[i];
     const char* value = a == rigctl_flag ? (width == 2 ? argv[i + 1] : nullptr) : argv[i] + rigctl_flag.size() + 1;
     if (value != nullptr && !read_listen_address(value, options.rigctl_address, options.rigctl_port)) {
       error = "--rigctl takes [ADDRESS:]PORT, not '" + std::string(value) + "'";
@@ -95,14 +172,26 @@ bool answer_help_or_version(const Variant& variant, int argc, char** argv, FILE*
                    "Options (before or after the numbers):\n"
                    "  --rigctl [ADDRESS:]PORT  serve Hamlib's NET rigctl protocol (rigctl -m 2),\n"
                    "                           default %s:%d; a port alone listens on %s\n"
+                   "  --listen MODE[@OFFSET]   also play one station demodulated: MODE fm, wfm, am,\n"
+                   "                           usb or lsb, OFFSET Hz from the tuned frequency (0);\n"
+                   "                           at most fm %d, wfm %d, am %d, usb/lsb %d Hz\n"
+                   "  --listen-device ID       its output device (default -1, the default); the\n"
+                   "                           baseband is not played when it is the same device\n"
+                   "  --squelch DB|off         mute it while its level is below DB relative to full\n"
+                   "                           scale (-120 to 0; default off)\n"
+                   "  --deemphasis US          750: narrow FM's voice de-emphasis; 50 or 75: wide\n"
+                   "                           FM's (default 50); 0: both flat (narrow FM's default)\n"
                    "Keys: Left/Right retune by 50 Hz, F type a frequency, Home/End gain,\n"
                    "N gain mode, M AGC, PgUp/PgDn level line, T top flag, V spectrum display,\n"
-                   "Esc quits.\n"
+                   "Up/Down squelch, L listening mode, Esc quits.\n"
                    "Environment: RXIQ_DONGLE=sim (simulated dongle), RXIQ_DISPLAY=kitty|sixel|blocks.\n"
                    "See man %s.\n",
                    variant.program_name, variant.program_name, variant.sample_rate,
                    variant.frame_rate, initial_frequency, initial_ppm_error, rigctl_default_address,
-                   rigctl_default_port, rigctl_default_address, variant.program_name);
+                   rigctl_default_port, rigctl_default_address,
+                   listen_offset_limit(variant, ListenMode::fm), listen_offset_limit(variant, ListenMode::wfm),
+                   listen_offset_limit(variant, ListenMode::am), listen_offset_limit(variant, ListenMode::usb),
+                   variant.program_name);
       return true;
     }
   }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "core/listen_mode.h"
+
 struct RxState;
 struct Variant;
 
@@ -22,14 +24,23 @@ struct ReceiverOptions {
   bool rigctl = false;  // --rigctl: the control port
   std::string rigctl_address;
   uint16_t rigctl_port = 0;
+  ListenSpec listen;             // --listen; mode off: no listening channel
+  int32_t listen_device = -1;    // --listen-device: its wave-output id, -1 the default
+  int32_t squelch = squelch_off; // --squelch, tenths of a dB
+  int32_t fm_deemphasis_us = fm_deemphasis_default_us;  // --deemphasis 750 or 0
+  int32_t wfm_deemphasis_us = wfm_deemphasis_default_us;  // --deemphasis 50, 75 or 0
 };
 
 // Reads the options: --rigctl [ADDRESS:]PORT, --rigctl=[ADDRESS:]PORT, or --rigctl
 // alone (127.0.0.1:4532). After a bare --rigctl the next argument is its value only when
 // it reads as one (a port up to 65535, or an address with a port); otherwise it stays a
-// positional number. False, with a one-line reason in error, for a value that does not
-// read. Anything else is left to parse_command_line, as before there were options.
-bool parse_options(int argc, char** argv, ReceiverOptions& options, std::string& error);
+// positional number. --listen MODE[@OFFSET], --listen-device ID, --squelch DB|off and
+// --deemphasis US always take a value, the next argument or after '='; a listening offset
+// must fit the variant's band. False, with a one-line reason in error, for a value that
+// does not read or is missing. Anything else is left to parse_command_line, as before
+// there were options.
+bool parse_options(const Variant& variant, int argc, char** argv, ReceiverOptions& options,
+                   std::string& error);
 
 // -h, --help or --version anywhere on the line: prints the usage or the version to `out`
 // and returns true, before anything is started (no dongle, no audio). Any other

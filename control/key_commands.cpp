@@ -1,5 +1,6 @@
 #include "control/key_commands.h"
 
+#include "control/listening.h"
 #include "core/print_console.h"
 #include "terminal/key_decoder.h"
 #include "tuner/tuner_range.h"
@@ -7,6 +8,30 @@
 namespace {
 
 void toggle(std::atomic<int32_t>& flag) { flag.store(flag.load() == 0 ? 1 : 0); }
+
+// Up and Down: the listening channel's squelch.
+void step_squelch(RxState& s, bool up) {
+  if (s.listen_mode.load(std::memory_order_relaxed) == 0) {
+    print_console("%s", no_listening_channel_text);
+    return;
+  }
+  const int32_t tenths = squelch_after_key(s.squelch.load(std::memory_order_relaxed), up);
+  s.squelch.store(tenths, std::memory_order_relaxed);
+  print_console("%s\n", squelch_text(tenths).c_str());
+}
+
+// L: the listening channel's next mode that its offset allows.
+void cycle_listen_mode(RxState& s, const Variant& variant) {
+  const auto mode = static_cast<ListenMode>(s.listen_mode.load(std::memory_order_relaxed));
+  if (mode == ListenMode::off) {
+    print_console("%s", no_listening_channel_text);
+    return;
+  }
+  const int32_t offset = s.listen_offset.load(std::memory_order_relaxed);
+  const ListenMode next = next_listen_mode(variant, mode, offset);
+  s.listen_mode.store(static_cast<int32_t>(next), std::memory_order_relaxed);
+  print_console("%s\n", listening_text(next, offset).c_str());
+}
 
 }  // namespace
 
@@ -39,6 +64,12 @@ bool key_command(const KeyTargets& keys, int virtual_key) {
     case vk_right:
       if (s.device.load() != nullptr) s.frequency.store(frequency_step(s.frequency.load(), key_frequency_step));
       break;
+    case vk_up:
+      step_squelch(s, true);
+      break;
+    case vk_down:
+      step_squelch(s, false);
+      break;
     case vk_home:
       if (s.gain_index.load() < s.gain_count.load() - 1) s.gain_index.fetch_add(1);
       break;
@@ -47,6 +78,9 @@ bool key_command(const KeyTargets& keys, int virtual_key) {
       break;
     case 'F':
       if (keys.prompt != nullptr) frequency_prompt_open(*keys.prompt);
+      break;
+    case 'L':
+      cycle_listen_mode(s, keys.variant);
       break;
     case 'M':
       toggle(s.agc_mode);

@@ -4,11 +4,13 @@
 
 #include "control/frequency_prompt.h"
 #include "core/rx_state.h"
+#include "variants/variant.h"
 
-// What the keys act on: the receiver's requests, how V starts the display thread, and
-// the prompt of key F.
+// What the keys act on: the receiver's requests, its variant (whose band bounds the
+// listening offsets), how V starts the display thread, and the prompt of key F.
 struct KeyTargets {
   RxState& state;
+  const Variant& variant;
   void (*start_display)(void* context) = nullptr;
   void* context = nullptr;
   FrequencyPrompt* prompt = nullptr;

@@ -1,5 +1,6 @@
 #include "control/receiver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "audio/audio_channel.h"
 #include "control/command_line.h"
 #include "control/key_commands.h"
+#include "control/listening.h"
 #include "control/loss_report.h"
 #include "core/print_console.h"
 #include "platform/audio_devices.h"
@@ -58,10 +60,19 @@ int write_to_channel_0(void* slots, const void* data, int length) {
   return audio_write(*static_cast<AudioSlots*>(slots), 0, data, length);
 }
 
+// The listening channel's blocks go to audio channel 1.
+static_assert(listen_block_frames * 2 * 2 == audio_block_bytes, "a listening block fills one audio block");
+int write_to_channel_1(void* slots, const void* data, int length) {
+  return audio_write(*static_cast<AudioSlots*>(slots), 1, data, length);
+}
+
+bool listening(const Receiver& r) { return r.state.listen_mode.load(std::memory_order_relaxed) != 0; }
+
 DspLinks dsp_links(Receiver& r) {
   DspLinks links{r.state, r.ring, r.filter, r.dsp, r.spectrum,
                  BlockSink{write_to_channel_0, &r.audio}};
   links.ring_stored = &r.ring_stored;
+  if (listening(r)) links.listen_sink = BlockSink{write_to_channel_1, &r.audio};
   return links;
 }
 
@@ -95,12 +106,16 @@ struct LossWatch {
     const int64_t now = steady_ms();
     if (now < next_ms) return;
     next_ms = now + key_idle_ms;
-    const AudioLosses audio = audio_losses(receiver.audio, 0);
-    const LossCounts counts{audio.dropped, receiver.dsp.overruns.load(std::memory_order_relaxed),
-                            audio.underruns};
+    // Both channels' losses together; a channel that is not open counts nothing.
+    const AudioLosses baseband = audio_losses(receiver.audio, 0);
+    const AudioLosses listen = audio_losses(receiver.audio, 1);
+    const LossCounts counts{baseband.dropped + listen.dropped,
+                            receiver.dsp.overruns.load(std::memory_order_relaxed),
+                            baseband.underruns + listen.underruns};
     if (loss_report_due(report, counts, now)) print_console("%s", loss_report_text(counts).c_str());
     if (status_path && *status_path) {
-      write_status_file(status_path, loss_status_text(counts, audio.backlog, audio.start_dropped));
+      write_status_file(status_path, loss_status_text(counts, std::max(baseband.backlog, listen.backlog),
+                                                      baseband.start_dropped + listen.start_dropped));
     }
   }
 };
@@ -124,14 +139,39 @@ Receiver::~Receiver() {
   receiver_join(*this);
 }
 
+void receiver_set_listening(Receiver& r, const ReceiverOptions& options) {
+  RxState& s = r.state;
+  s.listen_mode.store(static_cast<int32_t>(options.listen.mode), std::memory_order_relaxed);
+  s.listen_offset.store(options.listen.offset_hz, std::memory_order_relaxed);
+  s.squelch.store(options.squelch, std::memory_order_relaxed);
+  s.fm_deemphasis_us.store(options.fm_deemphasis_us, std::memory_order_relaxed);
+  s.wfm_deemphasis_us.store(options.wfm_deemphasis_us, std::memory_order_relaxed);
+  r.listen_device = options.listen_device;
+}
+
 void receiver_open_audio(Receiver& r) {
-  if (audio_open(r.audio, 0, 1, r.variant.frame_rate, 2, r.state.out_device.load()) == 0) {
+  const int32_t baseband_device = r.state.out_device.load();
+  bool play_baseband = true;
+  if (listening(r)) {
+    const auto mode = static_cast<ListenMode>(r.state.listen_mode.load(std::memory_order_relaxed));
+    const int32_t offset = r.state.listen_offset.load(std::memory_order_relaxed);
+    print_console("%s on output device %d\n", listening_text(mode, offset).c_str(), r.listen_device);
+    // One device cannot take two streams everywhere, and the demodulated sound is what
+    // a person on that device wants to hear.
+    play_baseband = !r.audio.backend->same_device(WaveDirection::playback, r.listen_device, baseband_device);
+    if (!play_baseband) print_console(baseband_not_played_format, r.listen_device);
+  }
+  if (play_baseband && audio_open(r.audio, 0, 1, r.variant.frame_rate, 2, baseband_device) == 0) {
     print_console("%s", output_failed_text);
+  }
+  if (listening(r) && audio_open(r.audio, 1, 1, r.variant.frame_rate, 2, r.listen_device) == 0) {
+    print_console(listen_output_failed_format, r.listen_device);
   }
 }
 
 void receiver_start_tuner(Receiver& r) {
   fir_init_channel(r.filter, r.variant);
+  listen_set_rates(r.dsp.listen, r.variant.sample_rate, r.variant.frame_rate);
   TunerLinks links{r.state, r.variant, *r.dongle, r.ring, &r.ring_stored};
   r.tuner = std::thread([links] {
     name_current_thread("tuner");
@@ -167,7 +207,7 @@ void receiver_join(Receiver& receiver) {
 void display_start(Receiver& receiver) { display_start(receiver.state, receiver.display); }
 
 KeyTargets receiver_keys(Receiver& receiver) {
-  return KeyTargets{receiver.state,
+  return KeyTargets{receiver.state, receiver.variant,
                     [](void* r) { display_start(*static_cast<Receiver*>(r)); }, &receiver,
                     &receiver.prompt};
 }
@@ -200,6 +240,7 @@ int HandlerRoutine(int control_type) {
       // before the terminal is handed back and the process ends.
       display_close(receiver->display);
       audio_close(receiver->audio, 0);
+      audio_close(receiver->audio, 1);
     }
     print_console("%s", handler_end_text);
     return 0;
@@ -211,7 +252,7 @@ int HandlerRoutine(int control_type) {
 int receiver_main(const Variant& variant, int argc, char** argv) {
   ReceiverOptions options;
   std::string error;
-  if (!parse_options(argc, argv, options, error)) {
+  if (!parse_options(variant, argc, argv, options, error)) {
     std::fprintf(stderr, "%s: %s (see %s --help)\n", variant.program_name, error.c_str(),
                  variant.program_name);
     return 2;
@@ -227,6 +268,7 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   process_receiver.store(receiver);
 
   parse_command_line(receiver->state, argc, argv);
+  receiver_set_listening(*receiver, options);
   control_events_install(HandlerRoutine);
   control_events_set_job_hooks(take_picture_away, bring_picture_back);
   print_console("%s", loop_start_text);
@@ -238,7 +280,8 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   if (options.rigctl) {
     receiver->rigctl.address = options.rigctl_address;
     receiver->rigctl.port = options.rigctl_port;
-    rigctl_start(receiver->rigctl, receiver->state, &receiver->dsp.level_dbfs);
+    rigctl_start(receiver->rigctl, receiver->state, variant, &receiver->dsp.level_dbfs,
+                 &receiver->dsp.listen.squelch_open);
   }
   if (terminal_enter_raw(standard_input)) terminal_graphics_probe(standard_input, standard_output);
 
@@ -250,6 +293,7 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   display_close(receiver->display);
   print_console("%s", loop_end_text);
   audio_close(receiver->audio, 0);
+  audio_close(receiver->audio, 1);
   control_events_remove();
   terminal_restore();
   return 0;

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "audio/audio_channel.h"
+#include "control/command_line.h"
 #include "control/key_commands.h"
 #include "control/rigctl_server.h"
 #include "core/rx_state.h"
@@ -36,6 +37,7 @@ struct Receiver {
   DisplayState display;
   std::unique_ptr<DongleApi> dongle;
   RigctlServer rigctl;      // the control port, when asked for
+  int32_t listen_device = -1;  // the listening channel's wave-output id (audio slot 1)
   FrequencyPrompt prompt;   // key F; the key loop's alone
 
   // The tuner and DSP threads. The programs detach them (they stop on `running`, and
@@ -50,6 +52,11 @@ inline constexpr const char* loop_start_text = "Начало цикла\n";
 inline constexpr const char* loop_end_text = "Окончание цикла\n";
 inline constexpr const char* handler_end_text = "Окончание цикла HandlerRoutine\n";
 inline constexpr const char* output_failed_text = "Не удалось открыть устройство вывода\n";
+// The listening channel's: its output device's id.
+inline constexpr const char* baseband_not_played_format =
+    "Baseband not played: the listening channel has output device %d\n";
+inline constexpr const char* listen_output_failed_format =
+    "Listening channel: output device %d could not be opened; no demodulated sound\n";
 
 // Prints the local time line of the banner.
 void print_start_time();
@@ -57,8 +64,14 @@ void print_start_time();
 // Prints the wave-input and wave-output device lists.
 void print_device_lists();
 
-// Opens audio channel 0 on out_device, reporting a failure; the receiver runs on
-// without sound then.
+// Takes the listening channel's options: its mode, offset, squelch and de-emphasis go
+// into RxState as requests, its output device into the receiver.
+void receiver_set_listening(Receiver& receiver, const ReceiverOptions& options);
+
+// Opens audio channel 0 on out_device and, with a listening channel, says so and opens
+// channel 1 on its device; when both would have one device, channel 0 stays closed and a
+// line says why. A channel that cannot open is reported; the receiver runs on without
+// its sound then.
 void receiver_open_audio(Receiver& receiver);
 
 // Designs the channel filter, then starts the tuner thread and the DSP thread, which

@@ -8,6 +8,7 @@
 
 #include "control/frequency_text.h"
 #include "control/key_commands.h"
+#include "control/listening.h"
 #include "dsp/dsp_thread.h"
 #include "tuner/tuner_range.h"
 #include "variants/variant.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr int rig_model_net_rigctl = 2;
 constexpr int rigctld_protocol_version = 1;
 constexpr uint64_t level_rf = uint64_t{1} << 4;
+constexpr uint64_t level_sql = uint64_t{1} << 5;
 constexpr uint64_t level_strength = uint64_t{1} << 30;
 constexpr uint64_t func_fagc = uint64_t{1} << 0;
 constexpr uint32_t vfo_a = 1u << 0;
@@ -39,6 +41,20 @@ constexpr ModeInfo modes[] = {
 };
 
 const ModeInfo& info(RigMode mode) { return modes[static_cast<int>(mode)]; }
+
+RigMode rig_mode_of(ListenMode mode) {
+  switch (mode) {
+    case ListenMode::wfm: return RigMode::wfm;
+    case ListenMode::am: return RigMode::am;
+    case ListenMode::usb: return RigMode::usb;
+    case ListenMode::lsb: return RigMode::lsb;
+    case ListenMode::fm:
+    case ListenMode::off: break;
+  }
+  return RigMode::fm;
+}
+
+bool has_listening_channel(const RxState& s) { return s.listen_mode.load(std::memory_order_relaxed) != 0; }
 
 uint64_t all_mode_bits() {
   uint64_t bits = 0;
@@ -114,6 +130,7 @@ void get_freq(const RigctlLinks& l, const std::string_view*, Reply& r) {
 }
 
 void set_mode(const RigctlLinks& l, const std::string_view* args, Reply& r) {
+  RxState& s = l.state;
   int found = -1;
   for (int k = 0; k < static_cast<int>(std::size(modes)); ++k) {
     if (same_text_ignoring_case(args[0], modes[k].name)) found = k;
@@ -122,14 +139,31 @@ void set_mode(const RigctlLinks& l, const std::string_view* args, Reply& r) {
   if (found < 0 || !read_long(args[1], passband) || passband < -1 || passband > 10000000) {
     return r.fail(rig_einval);
   }
-  l.shared.mode.store(static_cast<RigMode>(found), std::memory_order_relaxed);
+  const RigMode mode = static_cast<RigMode>(found);
+  if (has_listening_channel(s)) {
+    // The channel changes mode at once, as with key L; one whose channel would not fit at
+    // the channel's offset is refused.
+    const ListenMode listen = listen_mode_of(mode);
+    if (!listen_mode_fits(l.variant, listen, s.listen_offset.load(std::memory_order_relaxed))) {
+      return r.fail(rig_einval);
+    }
+    s.listen_mode.store(static_cast<int32_t>(listen), std::memory_order_relaxed);
+  }
+  l.shared.mode.store(mode, std::memory_order_relaxed);
   // -1 keeps the passband; 0 asks for the mode's own.
   if (passband >= 0) l.shared.passband.store(static_cast<int32_t>(passband), std::memory_order_relaxed);
 }
 
 void get_mode(const RigctlLinks& l, const std::string_view*, Reply& r) {
-  const RigMode mode = l.shared.mode.load(std::memory_order_relaxed);
-  const int32_t passband = l.shared.passband.load(std::memory_order_relaxed);
+  RigMode mode = l.shared.mode.load(std::memory_order_relaxed);
+  int32_t passband = l.shared.passband.load(std::memory_order_relaxed);
+  const auto listen = static_cast<ListenMode>(l.state.listen_mode.load(std::memory_order_relaxed));
+  if (listen != ListenMode::off && listen_mode_of(mode) != listen) {
+    // The channel's mode came from the command line or key L since: it, with its own
+    // passband. A packet mode asked for here is answered as asked.
+    mode = rig_mode_of(listen);
+    passband = 0;
+  }
   r.value(rig_mode_name(mode));
   r.value(std::to_string(passband > 0 ? passband : rig_mode_default_passband(mode)));
 }
@@ -156,8 +190,15 @@ void set_split_vfo(const RigctlLinks&, const std::string_view* args, Reply& r) {
 
 void set_level(const RigctlLinks& l, const std::string_view* args, Reply& r) {
   RxState& s = l.state;
-  if (args[0] != "RF") return r.fail(rig_enavail);
   double fraction = 0;
+  if (args[0] == "SQL") {
+    // Without a listening channel there is nothing to mute, as on a radio without a squelch.
+    if (!has_listening_channel(s)) return r.fail(rig_enavail);
+    if (!read_double(args[1], fraction) || fraction < 0.0 || fraction > 1.0) return r.fail(rig_einval);
+    s.squelch.store(squelch_from_level(fraction), std::memory_order_relaxed);
+    return;
+  }
+  if (args[0] != "RF") return r.fail(rig_enavail);
   if (!read_double(args[1], fraction) || fraction < 0.0 || fraction > 1.0) return r.fail(rig_einval);
   const int32_t count = s.gain_count.load();
   if (count <= 0 || s.device.load() == nullptr) return r.fail(rig_enavail);
@@ -172,6 +213,9 @@ void get_level(const RigctlLinks& l, const std::string_view* args, Reply& r) {
     const int32_t count = s.gain_count.load();
     const int32_t index = s.gain_index.load();
     return r.value(fixed_six(count > 1 ? static_cast<double>(index) / (count - 1) : 0.0));
+  }
+  if (args[0] == "SQL" && has_listening_channel(s)) {
+    return r.value(fixed_six(level_from_squelch(s.squelch.load(std::memory_order_relaxed))));
   }
   if (args[0] == "STRENGTH" && l.level_dbfs != nullptr) {
     const float level = l.level_dbfs->load(std::memory_order_relaxed);
@@ -190,6 +234,14 @@ void set_func(const RigctlLinks& l, const std::string_view* args, Reply& r) {
 void get_func(const RigctlLinks& l, const std::string_view* args, Reply& r) {
   if (args[0] != "FAGC") return r.fail(rig_enavail);
   r.value(l.state.agc_mode.load() != 0 ? "1" : "0");
+}
+
+// Carrier detect: the listening channel's squelch is open. Without a channel nothing
+// opens.
+void get_dcd(const RigctlLinks& l, const std::string_view*, Reply& r) {
+  const bool open = has_listening_channel(l.state) && l.squelch_open != nullptr &&
+                    l.squelch_open->load(std::memory_order_relaxed) != 0;
+  r.value(open ? "1" : "0");
 }
 
 void refuse(const RigctlLinks&, const std::string_view*, Reply& r) { r.fail(rig_enavail); }
@@ -222,8 +274,10 @@ std::string dump_state_text(const RxState& s) {
   out += "0\n0\n0\n0\n\n\n";  // RIT, XIT, IF shift, announces; no preamps, no attenuators
   add("0x%llx\n0x%llx\n", static_cast<unsigned long long>(func_fagc),
       static_cast<unsigned long long>(func_fagc));
-  add("0x%llx\n0x%llx\n0x0\n0x0\n", static_cast<unsigned long long>(level_rf | level_strength),
-      static_cast<unsigned long long>(level_rf));
+  // The squelch only with a listening channel to mute.
+  const uint64_t sql = has_listening_channel(s) ? level_sql : 0;
+  add("0x%llx\n0x%llx\n0x0\n0x0\n", static_cast<unsigned long long>(level_rf | level_strength | sql),
+      static_cast<unsigned long long>(level_rf | sql));
   add("vfo_ops=0x0\nptt_type=0x0\ntargetable_vfo=0x0\nhas_set_vfo=1\nhas_get_vfo=1\n"
       "has_set_freq=1\nhas_get_freq=1\nhas_set_conf=0\nhas_get_conf=0\nhas_power2mW=0\n"
       "has_mW2power=0\ntimeout=%d\nrig_model=%d\nrigctld_version=rxiq %s\ndone\n",
@@ -250,8 +304,8 @@ const Command commands[] = {
     {'t', "get_ptt", 0, zero, {"PTT", nullptr}},
     {0, "get_powerstat", 0, one, {"Power Status", nullptr}},
     // Carrier detect, which gpredict asks by the command's byte, 0x8b, of a radio without
-    // a PTT line: nothing here opens a squelch yet.
-    {'\x8b', "get_dcd", 0, zero, {"DCD", nullptr}},
+    // a PTT line.
+    {'\x8b', "get_dcd", 0, get_dcd, {"DCD", nullptr}},
     {0, "get_lock_mode", 0, zero, {"Locked", nullptr}},
     {0, "chk_vfo", 0, zero, {"ChkVFO", nullptr}},
     {0, "dump_state", 0, dump_state, {"", nullptr}},
@@ -329,6 +383,31 @@ void answer_command(const RigctlLinks& links, const Command& command, const std:
 }  // namespace
 
 const char* rig_mode_name(RigMode mode) { return info(mode).name; }
+
+int32_t squelch_from_level(double level) {
+  if (level <= 0.0) return squelch_off;
+  return static_cast<int32_t>(std::lround(squelch_min_tenths + (squelch_max_tenths - squelch_min_tenths) * level));
+}
+
+double level_from_squelch(int32_t tenths) {
+  if (tenths == squelch_off) return 0.0;
+  const double level = static_cast<double>(tenths - squelch_min_tenths) / (squelch_max_tenths - squelch_min_tenths);
+  return level < 0.0 ? 0.0 : (level > 1.0 ? 1.0 : level);
+}
+
+ListenMode listen_mode_of(RigMode mode) {
+  switch (mode) {
+    case RigMode::am: return ListenMode::am;
+    case RigMode::usb:
+    case RigMode::pktusb: return ListenMode::usb;
+    case RigMode::lsb:
+    case RigMode::pktlsb: return ListenMode::lsb;
+    case RigMode::wfm: return ListenMode::wfm;
+    case RigMode::fm:
+    case RigMode::pktfm: break;
+  }
+  return ListenMode::fm;
+}
 int32_t rig_mode_default_passband(RigMode mode) { return info(mode).passband; }
 
 std::string rigctl_answer(const RigctlLinks& links, std::string_view line, bool& quit) {

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "core/rx_state.h"
+#include "variants/variant.h"
 
 // Hamlib's error codes, as the protocol carries them (negated).
 inline constexpr int rig_ok = 0;
@@ -19,7 +20,8 @@ inline constexpr int rig_einval = 1;   // an invalid parameter
 inline constexpr int rig_eproto = 8;   // a protocol error
 inline constexpr int rig_enavail = 11; // not available: a receiver cannot, or not yet
 
-// The modes the port takes, with Hamlib's names; the listening channel's modes.
+// The modes the port takes, with Hamlib's names; the listening channel's modes. The
+// packet modes are the same demodulators as FM, USB and LSB.
 enum class RigMode : int32_t { am, usb, lsb, fm, wfm, pktusb, pktlsb, pktfm };
 
 // What every connection shares beside RxState: the mode and passband asked for last.
@@ -31,9 +33,20 @@ struct RigctlShared {
 struct RigctlLinks {
   RxState& state;
   RigctlShared& shared;
+  const Variant& variant;  // its band bounds the listening channel's offset
   // The baseband's level (DspState::level_dbfs, no_level_dbfs before the first block).
   const std::atomic<float>* level_dbfs = nullptr;
+  // The listening channel's squelch (ListenChannel::squelch_open), for carrier detect.
+  const std::atomic<uint8_t>* squelch_open = nullptr;
 };
+
+// Hamlib's squelch level, 0 to 1, and the threshold in tenths of a dB: 0 is off, any
+// other v is -120 + 120 v dB.
+int32_t squelch_from_level(double level);
+double level_from_squelch(int32_t tenths);
+
+// The listening mode a port mode plays with.
+ListenMode listen_mode_of(RigMode mode);
 
 // Answers one line (without its line end). quit is set when the client asked to close
 // (q or Q); the answers before it are still to be sent.

@@ -184,7 +184,8 @@ TcpSocket listen_on(const RigctlServer& server, std::string& reason) {
 
 }  // namespace
 
-bool rigctl_start(RigctlServer& server, RxState& state, const std::atomic<float>* level_dbfs) {
+bool rigctl_start(RigctlServer& server, RxState& state, const Variant& variant,
+                  const std::atomic<float>* level_dbfs, const std::atomic<uint8_t>* squelch_open) {
   std::string reason;
   const TcpSocket listener = listen_on(server, reason);
   const std::string where = host_port_text(server.address, server.port);
@@ -197,7 +198,7 @@ bool rigctl_start(RigctlServer& server, RxState& state, const std::atomic<float>
   print_console("rigctl: control port on %s (Hamlib NET rigctl)\n",
                 host_port_text(server.address, static_cast<uint16_t>(server.bound_port.load())).c_str());
   server.stop.store(false);
-  RigctlLinks links{state, server.shared, level_dbfs};
+  RigctlLinks links{state, server.shared, variant, level_dbfs, squelch_open};
   server.thread = std::thread([&server, listener, links] { serve(server, listener, links); });
   return true;
 }

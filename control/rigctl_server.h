@@ -35,7 +35,9 @@ struct RigctlServer {
 
 // Listens on server's address and port and starts serving; prints where. When it cannot
 // listen it says so in one line and returns false: the receiver runs on without it.
-bool rigctl_start(RigctlServer& server, RxState& state, const std::atomic<float>* level_dbfs);
+// level_dbfs and squelch_open are what RigctlLinks reads (either may be null).
+bool rigctl_start(RigctlServer& server, RxState& state, const Variant& variant,
+                  const std::atomic<float>* level_dbfs, const std::atomic<uint8_t>* squelch_open = nullptr);
 
 // Ends the serving thread within one wait and closes every connection. Safe to call
 // when the server never started, and more than once.

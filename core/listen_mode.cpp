@@ -121,3 +121,19 @@ bool parse_squelch_text(std::string_view text, int32_t& tenths) {
   tenths = static_cast<int32_t>(rounded);
   return true;
 }
+
+bool apply_deemphasis_text(std::string_view text, int32_t& fm_us, int32_t& wfm_us) {
+  int64_t us = 0;
+  if (!parse_int(text, us)) return false;
+  if (us == 0) {
+    fm_us = 0;
+    wfm_us = 0;
+  } else if (us == fm_deemphasis_voice_us) {
+    fm_us = fm_deemphasis_voice_us;
+  } else if (us == wfm_deemphasis_default_us || us == wfm_deemphasis_americas_us) {
+    wfm_us = static_cast<int32_t>(us);
+  } else {
+    return false;
+  }
+  return true;
+}

@@ -53,3 +53,8 @@ inline constexpr int32_t fm_deemphasis_default_us = 0;
 inline constexpr int32_t fm_deemphasis_voice_us = 750;
 inline constexpr int32_t wfm_deemphasis_default_us = 50;
 inline constexpr int32_t wfm_deemphasis_americas_us = 75;
+
+// Reads a de-emphasis choice, microseconds: 750 turns narrow FM's on, 50 or 75 set wide
+// FM's, 0 makes both flat. The mode a choice does not name keeps its setting. False, with
+// both left alone, for anything else.
+bool apply_deemphasis_text(std::string_view text, int32_t& fm_us, int32_t& wfm_us);

@@ -13,7 +13,7 @@ inline constexpr const char* key_help_text =
     " M - tuning control,\n"
     " Left, Right - jump channels (change freq),\n"
     " F - type a frequency (145800000, 145800k, 145.8M),\n"
-    " Up, Down - SQL-level, Esc - exit.\n"
+    " Up, Down - SQL-level, L - listening mode, Esc - exit.\n"
     " -------------------------------------- \n";
 
 // The window geometry line: left, top, width, height.

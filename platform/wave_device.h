@@ -59,6 +59,10 @@ class WaveBackend {
   // format. A device that opens has given its first completion signal.
   virtual std::unique_ptr<WaveDevice> open(WaveDirection direction, int device_id,
                                            const WaveFormat& format, int buffer_bytes) = 0;
+
+  // Whether two device ids of that direction name one device: equal ids, and on the
+  // system's devices also the default (-1) and the id of the device it stands for now.
+  virtual bool same_device(WaveDirection, int a, int b) { return a == b; }
 };
 
 // The system's own sound devices: PortAudio on Linux, winmm on Windows.

@@ -259,6 +259,13 @@ class PortAudioBackend final : public WaveBackend {
     if (!device->open(index, format)) return nullptr;
     return device;
   }
+
+  bool same_device(WaveDirection direction, int a, int b) override {
+    if (a == b) return true;
+    const auto index = direction == WaveDirection::playback ? wave_out_portaudio_index : wave_in_portaudio_index;
+    const int first = index(a);
+    return first != paNoDevice && first == index(b);
+  }
 };
 
 }  // namespace

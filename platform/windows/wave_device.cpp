@@ -18,6 +18,10 @@ namespace {
 // after a wait that ran out is never refused while the device is still behind.
 constexpr unsigned device_slots = 4;
 
+// The wave mapper's message that names its preferred device (DRVM_MAPPER_PREFERRED_GET of
+// the driver kit's mmddk.h, which the ordinary headers lack).
+constexpr UINT mapper_preferred_get = 0x2000 + 21;
+
 // The calls that differ between playback and capture.
 struct WaveCalls {
   MMRESULT (*prepare)(HANDLE, WAVEHDR*);
@@ -189,6 +193,25 @@ class WinmmWaveBackend final : public WaveBackend {
     auto device = std::make_unique<WinmmWaveDevice>(direction, buffer_bytes);
     if (!device->open(device_id, format)) return nullptr;
     return device;
+  }
+
+  bool same_device(WaveDirection direction, int a, int b) override {
+    if (a == b) return true;
+    if (a != -1 && b != -1) return false;
+    return a == -1 ? mapper_device(direction) == b : mapper_device(direction) == a;
+  }
+
+ private:
+  // The device the wave mapper (-1) plays to or records from now; -1 when it will not say.
+  static int mapper_device(WaveDirection direction) {
+    DWORD id = 0, flags = 0;
+    const DWORD_PTR id_at = reinterpret_cast<DWORD_PTR>(&id), flags_at = reinterpret_cast<DWORD_PTR>(&flags);
+    const MMRESULT r = direction == WaveDirection::playback
+                           ? waveOutMessage(reinterpret_cast<HWAVEOUT>(static_cast<UINT_PTR>(WAVE_MAPPER)),
+                                            mapper_preferred_get, id_at, flags_at)
+                           : waveInMessage(reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(WAVE_MAPPER)),
+                                           mapper_preferred_get, id_at, flags_at);
+    return r == MMSYSERR_NOERROR && id != static_cast<DWORD>(-1) ? static_cast<int>(id) : -1;
   }
 };
 

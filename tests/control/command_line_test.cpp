@@ -93,6 +93,10 @@ TEST(CommandLine, HelpAndVersionAnswerAnywhereOnTheLine) {
     EXPECT_NE(usage->find("2400000 samples/s"), std::string::npos);
     EXPECT_NE(usage->find("--rigctl [ADDRESS:]PORT"), std::string::npos);
     EXPECT_NE(usage->find("F type a frequency"), std::string::npos);
+    EXPECT_NE(usage->find("--listen MODE[@OFFSET]"), std::string::npos);
+    EXPECT_NE(usage->find("at most fm 30400, wfm 860000, am 33900, usb/lsb 35400 Hz"), std::string::npos)
+        << "the limits of rxiq24's band";
+    EXPECT_NE(usage->find("Up/Down squelch, L listening mode"), std::string::npos);
   }
 }
 
@@ -114,11 +118,11 @@ struct Parsed {
   std::unique_ptr<RxState> state;
 };
 
-Parsed with_options(std::vector<const char*> args) {
+Parsed with_options(std::vector<const char*> args, const Variant& variant = rxiq12_variant) {
   Parsed p;
   p.state = parsed(args);
-  args.insert(args.begin(), "rxiq12");
-  p.ok = parse_options(static_cast<int>(args.size()), const_cast<char**>(args.data()), p.options, p.error);
+  args.insert(args.begin(), variant.program_name);
+  p.ok = parse_options(variant, static_cast<int>(args.size()), const_cast<char**>(args.data()), p.options, p.error);
   return p;
 }
 
@@ -175,4 +179,61 @@ TEST(CommandLine, AControlPortValueThatDoesNotReadIsRefused) {
   Parsed p = with_options({"--rigctl", "host"});
   EXPECT_TRUE(p.ok);
   EXPECT_EQ(p.state->frequency.load(), 0);
+}
+
+TEST(CommandLine, ListeningOptionsStandAnywhereAndTheNumbersKeepTheirPlaces) {
+  // A value that looks like a negative number is still the option's.
+  Parsed all = with_options({"--listen", "fm@-10000", "145800000", "--squelch", "-60", "2",
+                             "--listen-device=3", "-5", "--deemphasis", "750", "1"});
+  ASSERT_TRUE(all.ok) << all.error;
+  EXPECT_EQ(all.options.listen.mode, ListenMode::fm);
+  EXPECT_EQ(all.options.listen.offset_hz, -10000);
+  EXPECT_EQ(all.options.squelch, -600);
+  EXPECT_EQ(all.options.listen_device, 3);
+  EXPECT_EQ(all.options.fm_deemphasis_us, 750);
+  EXPECT_EQ(all.options.wfm_deemphasis_us, 50);
+  EXPECT_EQ(all.state->frequency.load(), 145800000);
+  EXPECT_EQ(all.state->out_device.load(), 2);
+  EXPECT_EQ(all.state->ppm_error.load(), -5);
+  EXPECT_EQ(all.state->dev_index.load(), 1);
+
+  Parsed inline_values = with_options({"--listen=usb", "--squelch=off", "--deemphasis=0"});
+  ASSERT_TRUE(inline_values.ok) << inline_values.error;
+  EXPECT_EQ(inline_values.options.listen.mode, ListenMode::usb);
+  EXPECT_EQ(inline_values.options.squelch, squelch_off);
+  EXPECT_EQ(inline_values.options.wfm_deemphasis_us, 0) << "0 makes both flat";
+  EXPECT_EQ(inline_values.state->frequency.load(), 145725000);
+
+  // Each choice sets only the mode it names, so two set both.
+  Parsed both = with_options({"--deemphasis", "75", "--deemphasis", "750"});
+  EXPECT_EQ(both.options.fm_deemphasis_us, 750);
+  EXPECT_EQ(both.options.wfm_deemphasis_us, 75);
+
+  // rxiq24's wider baseband takes an offset rxiq12's does not.
+  EXPECT_TRUE(with_options({"--listen", "fm@30000"}, rxiq24_variant).ok);
+  EXPECT_FALSE(with_options({"--listen", "fm@30000"}).ok);
+}
+
+TEST(CommandLine, ListeningValuesThatDoNotReadOrDoNotFitAreRefusedWithTheReason) {
+  const std::pair<std::vector<const char*>, std::string> cases[] = {
+      {{"145800000", "--listen"}, "--listen needs a value: MODE[@OFFSET]"},
+      {{"--listen=xyz"}, "--listen takes MODE[@OFFSET]: unknown listening mode 'xyz' (fm, wfm, am, usb or lsb)"},
+      {{"--listen", "am@1k"}, "--listen takes MODE[@OFFSET]: the offset '1k' is not a whole number of Hz"},
+      {{"--listen", "fm@12000"},
+       "--listen fm@12000: the offset 12000 Hz is outside what fm can take from the baseband in rxiq12 "
+       "(at most 11200 Hz either side)"},
+      {{"--listen-device", "abc"}, "--listen-device takes an output device id from the start-up list (-1: the default), not 'abc'"},
+      {{"--listen-device=-2"}, "not '-2'"},
+      {{"--squelch", "-130"}, "--squelch takes a level from -120 to 0 dB (say -60) or off, not '-130'"},
+      {{"--squelch=5"}, "not '5'"},
+      {{"--deemphasis", "60"}, "--deemphasis takes 0, 50, 75 or 750 (microseconds), not '60'"},
+      {{"--deemphasis="}, "not ''"},
+      {{"--squelch"}, "--squelch needs a value"},
+  };
+  for (const auto& [args, reason] : cases) {
+    Parsed p = with_options(args);
+    EXPECT_FALSE(p.ok) << args.front();
+    EXPECT_NE(p.error.find(reason), std::string::npos) << p.error;
+    EXPECT_EQ(p.error.find('\n'), std::string::npos) << "one line";
+  }
 }

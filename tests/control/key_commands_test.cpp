@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "control/listening.h"
 #include "control/receiver.h"
 #include "terminal/key_decoder.h"
 #include "tests/support/console_capture.h"
@@ -45,7 +46,7 @@ TEST_F(Keys, RetuneOnlyWhileADongleIsOpenWithWraparound) {
   s.frequency.store(INT32_MAX);
   press(vk_right);
   EXPECT_EQ(s.frequency.load(), INT32_MIN + 49);
-  // Up and Down are ignored.
+  // Up and Down do not tune.
   press(vk_up);
   press(vk_down);
   EXPECT_EQ(s.frequency.load(), INT32_MIN + 49);
@@ -106,4 +107,35 @@ TEST_F(Keys, DisplayToggleStartsAndStopsTheThread) {
   press('V');
   display_wait_end(receiver->display);
   EXPECT_EQ(s.display_run.load(), 0);
+}
+
+TEST_F(Keys, UpDownAndLActOnlyOnAListeningChannel) {
+  ConsoleCapture none;
+  for (int key : {int('L'), int(vk_up), int(vk_down)}) press(key);
+  const std::string line = no_listening_channel_text;
+  EXPECT_EQ(none.text(), line + line + line);
+  EXPECT_EQ(s.squelch.load(), squelch_off);
+
+  // The squelch: from off Up starts at -80 dB, stops at 0 dB; below -120 dB it is off.
+  s.listen_mode.store(static_cast<int32_t>(ListenMode::usb));
+  ConsoleCapture squelch;
+  for (int key : {vk_down, vk_up, vk_up}) press(key);
+  s.squelch.store(-5);
+  press(vk_up);
+  s.squelch.store(-1180);
+  press(vk_down);
+  press(vk_down);
+  EXPECT_EQ(squelch.text(), "Squelch off\nSquelch -80.0 dB\nSquelch -78.0 dB\nSquelch 0.0 dB\n"
+                            "Squelch -120.0 dB\nSquelch off\n");
+  EXPECT_EQ(s.squelch.load(), squelch_off);
+
+  // At 15 kHz in rxiq12 FM (11.2 kHz at most) and AM (14.7 kHz) are passed by; where only
+  // wide FM fits, L keeps it.
+  ConsoleCapture modes;
+  s.listen_offset.store(15000);
+  for (int k = 0; k < 3; ++k) press('L');
+  s.listen_offset.store(-300000);
+  press('L');
+  EXPECT_EQ(modes.text(), "Listening: LSB at 15000 Hz\nListening: WFM at 15000 Hz\nListening: USB at 15000 Hz\n"
+                          "Listening: WFM at -300000 Hz\n");
 }

@@ -39,19 +39,21 @@ void wait_until_drained(const Receiver& rx) {
   }
 }
 
-// Closes audio channel 0 however the test ends: the virtual device's clock has to move
-// for the worker to see the close.
+// Closes audio channels 0 and 1 however the test ends: the virtual device's clock has to
+// move for the worker to see the close.
 struct ChannelCloser {
   Receiver& rx;
   VirtualWaveBackend& backend;
   ~ChannelCloser() {
     rx.state.running.store(0);
     receiver_join(rx);
-    if (rx.audio.slots[0].in_use.load() == 0) return;
-    std::thread closer([this] { audio_close(rx.audio, 0); });
-    while (rx.audio.slots[0].in_use.load() != 0) std::this_thread::yield();
-    backend.advance(int64_t{audio_device_wait_ms} * 1000);
-    closer.join();
+    for (int slot : {0, 1}) {
+      if (rx.audio.slots[slot].in_use.load() == 0) continue;
+      std::thread closer([this, slot] { audio_close(rx.audio, slot); });
+      while (rx.audio.slots[slot].in_use.load() != 0) std::this_thread::yield();
+      backend.advance(int64_t{audio_device_wait_ms} * 1000);
+      closer.join();
+    }
   }
 };
 
@@ -192,6 +194,65 @@ TEST(ReceiverAudio, OutputThatCannotOpenIsReportedAndBlocksAreRefused) {
   EXPECT_EQ(audio_close(rx->audio, 0), 1);
 }
 
+namespace {
+
+// A receiver with the virtual sound device (ids -1, 0 and 1 open), started with
+// --listen fm@-10000 on listen_device and the baseband on out_device.
+struct ListeningAudio {
+  ConsoleCapture console;
+  VirtualWaveBackend backend{2};
+  const std::string semaphore = "/rxiq-audio-listen-test-" + std::to_string(getpid()) + "-%d";
+  std::unique_ptr<Receiver> rx = std::make_unique<Receiver>(rxiq12_variant, nullptr);
+  ChannelCloser closing{*rx, backend};
+
+  ListeningAudio(int32_t out_device, int32_t listen_device) {
+    print_console_set_charset("UTF-8");
+    rx->audio.backend = &backend;
+    rx->audio.semaphore_name = semaphore.c_str();
+    rx->state.out_device.store(out_device);
+    ReceiverOptions options;
+    options.listen = ListenSpec{ListenMode::fm, -10000};
+    options.listen_device = listen_device;
+    receiver_set_listening(*rx, options);
+    receiver_open_audio(*rx);
+  }
+};
+
+}  // namespace
+
+TEST(ReceiverAudio, TheListeningChannelPlaysOnChannelOneAndTakesTheBasebandsDeviceWhenShared) {
+  {
+    ListeningAudio apart(-1, 1);
+    EXPECT_EQ(apart.console.text(), "Listening: FM at -10000 Hz on output device 1\n");
+    ASSERT_EQ(apart.backend.opened(), 2);
+    // Channel 0 opens first, on the baseband's device; each is stereo at the baseband's rate.
+    EXPECT_EQ(apart.backend.record(0).device_id, -1);
+    EXPECT_EQ(apart.backend.record(1).device_id, 1);
+    EXPECT_EQ(apart.backend.record(1).format.channels, 2);
+    EXPECT_EQ(apart.backend.record(1).format.sample_rate, 48000);
+  }
+  {
+    ListeningAudio shared(0, 0);
+    EXPECT_EQ(shared.console.text(),
+              "Listening: FM at -10000 Hz on output device 0\n"
+              "Baseband not played: the listening channel has output device 0\n");
+    ASSERT_EQ(shared.backend.opened(), 1);
+    EXPECT_EQ(shared.backend.record(0).device_id, 0);
+    EXPECT_EQ(shared.rx->audio.slots[0].in_use.load(), 0) << "no baseband channel";
+    EXPECT_EQ(shared.rx->audio.slots[1].in_use.load(), 1);
+  }
+  {
+    // A listening device that does not open leaves the baseband playing.
+    ListeningAudio missing(-1, 5);
+    EXPECT_EQ(missing.console.text(),
+              "Listening: FM at -10000 Hz on output device 5\n"
+              "Listening channel: output device 5 could not be opened; no demodulated sound\n");
+    EXPECT_EQ(missing.rx->audio.slots[0].in_use.load(), 1);
+    const std::vector<uint8_t> block(audio_block_bytes, 1);
+    EXPECT_EQ(audio_write(missing.rx->audio, 1, block.data(), audio_block_bytes), 0);
+  }
+}
+
 TEST(ReceiverAudio, DongleAcrossTheNetworkPlaysTheCarrierAndFollowsThreeRights) {
   ConsoleCapture console;
   print_console_set_charset("UTF-8");
@@ -251,7 +312,7 @@ TEST(ReceiverAudio, HamlibsRigctlTunesThePlayedCarrierAtOnce) {
     holding.store(true);
     wait_until([&] { return retuned.load(); });
   }));
-  ASSERT_TRUE(rigctl_start(rx->rigctl, rx->state, &rx->dsp.level_dbfs)) << r.console.text();
+  ASSERT_TRUE(rigctl_start(rx->rigctl, rx->state, rxiq12_variant, &rx->dsp.level_dbfs)) << r.console.text();
   const std::string port = std::to_string(rx->rigctl.bound_port.load());
   ASSERT_TRUE(wait_until([&] { return holding.load(); }));
 
@@ -277,4 +338,34 @@ TEST(ReceiverAudio, HamlibsRigctlTunesThePlayedCarrierAtOnce) {
   EXPECT_EQ(rx->state.frequency.load(), 145730000);
   EXPECT_EQ(rx->dsp.overruns.load(), 0u);
   play_four_blocks_and_expect_carrier_moved_to(*rx, r.backend, 5000);
+}
+
+// Hamlib's own client on the control port of a receiver with a listening channel: its mode
+// and squelch, set and read back.
+TEST(ReceiverAudio, HamlibsRigctlSetsTheListeningChannelsModeAndSquelch) {
+  ASSERT_FALSE(find_program("rigctl").empty()) << "Hamlib's rigctl (libhamlib-utils) is needed";
+  ConsoleCapture console;
+  auto rx = std::make_unique<Receiver>(rxiq12_variant, nullptr);
+  ReceiverOptions options;
+  options.listen = ListenSpec{ListenMode::usb, 12000};  // beyond FM's reach in rxiq12
+  receiver_set_listening(*rx, options);
+  rx->rigctl.port = 0;
+  ASSERT_TRUE(rigctl_start(rx->rigctl, rx->state, rxiq12_variant, &rx->dsp.level_dbfs,
+                           &rx->dsp.listen.squelch_open))
+      << console.text();
+  const std::string rigctl = "rigctl -m 2 -r 127.0.0.1:" + std::to_string(rx->rigctl.bound_port.load());
+
+  EXPECT_EQ(run_output(rigctl + " M PKTLSB 0 L SQL 0.5 2>&1"), "");
+  EXPECT_EQ(rx->state.listen_mode.load(), static_cast<int32_t>(ListenMode::lsb));
+  EXPECT_EQ(rx->state.squelch.load(), -600);
+  // A fresh rigctl for the reads: Hamlib answers a read from its own cache right after a set.
+  EXPECT_EQ(run_output(rigctl + " m l SQL 2>&1"), "PKTLSB\n2400\n0.500000\n");
+  // FM does not fit 12 kHz away: Hamlib reports the refusal (RPRT -1) as an invalid parameter.
+  const std::string refused = run_output(rigctl + " M FM 0 2>&1");
+  EXPECT_TRUE(refused.starts_with("set_mode: error = ")) << refused;
+  EXPECT_NE(refused.find("Invalid parameter"), std::string::npos) << refused;
+  EXPECT_EQ(rx->state.listen_mode.load(), static_cast<int32_t>(ListenMode::lsb));
+  EXPECT_EQ(run_output(rigctl + " L SQL 0 l SQL 2>&1"), "0.000000\n");
+  EXPECT_EQ(rx->state.squelch.load(), squelch_off);
+  rigctl_stop(rx->rigctl);
 }

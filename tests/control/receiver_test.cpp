@@ -336,3 +336,30 @@ TEST(Receiver, AControlPortInUseIsReportedAndTheReceiverRunsOn) {
   EXPECT_NE(bad.output().find("rxiq12: --rigctl takes [ADDRESS:]PORT, not 'nowhere'"), std::string::npos)
       << bad.output();
 }
+
+TEST(Receiver, ListeningChannelsStartUpLinesAndARefusedOffset) {
+  std::vector<std::string> env = environment;
+  env.push_back("RXIQ_DONGLE=sim");
+  PtyProcess rx(program, {"--listen", "usb@15000", "145800000", "--squelch=-118"}, env);
+  ASSERT_TRUE(rx.started());
+  // Both on the default device: the listening channel has it.
+  ASSERT_TRUE(rx.wait_for("Listening: USB at 15000 Hz on output device -1\n"
+                          "Baseband not played: the listening channel has output device -1\n",
+                          20s))
+      << rx.output();
+  ASSERT_TRUE(wait_for_key_loop(rx)) << rx.output();
+  rx.send("\x1b[B\x1b");  // Down, as a terminal sends it, then Esc
+  ASSERT_TRUE(rx.wait_for("Squelch -120.0 dB\n", 10s)) << rx.output();
+  const int status = rx.wait_exit(10s);
+  ASSERT_TRUE(WIFEXITED(status)) << rx.output();
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  PtyProcess far(program, {"145800000", "--listen", "fm@20000"}, environment);
+  const int far_status = far.wait_exit(10s);
+  ASSERT_TRUE(WIFEXITED(far_status));
+  EXPECT_EQ(WEXITSTATUS(far_status), 2);
+  EXPECT_TRUE(far.output().starts_with("rxiq12: --listen fm@20000: the offset 20000 Hz is outside what fm can "
+                                       "take from the baseband in rxiq12 (at most 11200 Hz either side) (see "
+                                       "rxiq12 --help)"))
+      << far.output() << " and nothing started";
+}

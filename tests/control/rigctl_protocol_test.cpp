@@ -18,7 +18,8 @@ struct Port : ::testing::Test {
   RxState state{rxiq12_variant};
   RigctlShared shared;
   std::atomic<float> level{no_level_dbfs};
-  RigctlLinks links{state, shared, &level};
+  std::atomic<uint8_t> squelch_open{1};
+  RigctlLinks links{state, shared, rxiq12_variant, &level, &squelch_open};
   bool quit = false;
 
   Port() {
@@ -208,4 +209,51 @@ TEST_F(Port, ALineCarriesSeveralCommandsAndQuitEndsIt) {
   EXPECT_EQ(ask("   \t\r"), "");
   EXPECT_EQ(ask("Q"), "");
   EXPECT_TRUE(quit);
+}
+
+// With a listening channel, M sets its demodulator at once (Hamlib's rigctl checks the rest
+// in the receiver's tests); m answers the channel's mode when it changed elsewhere.
+TEST_F(Port, WithAListeningChannelTheModeIsTheChannels) {
+  state.listen_mode.store(static_cast<int32_t>(ListenMode::usb));
+  state.listen_offset.store(15000);  // beyond FM's 11,200 Hz and AM's 14,700 Hz in rxiq12
+  EXPECT_EQ(ask("m"), "USB\n2400\n") << "the channel's mode, not the port's FM";
+  EXPECT_EQ(ask("M PKTLSB 0"), "RPRT 0\n");
+  for (const char* unfit : {"M FM 0", "M PKTFM 0", "M AM 6000"}) {
+    EXPECT_EQ(ask(unfit), "RPRT -1\n") << unfit;
+  }
+  EXPECT_EQ(ask("m"), "PKTLSB\n2400\n") << "nothing refused was set";
+  EXPECT_EQ(state.listen_mode.load(), static_cast<int32_t>(ListenMode::lsb));
+  state.listen_mode.store(static_cast<int32_t>(ListenMode::wfm));  // key L
+  EXPECT_EQ(ask("m"), "WFM\n200000\n");
+}
+
+TEST_F(Port, SquelchAndCarrierDetectComeWithAListeningChannel) {
+  // Without one there is nothing to mute and no carrier to detect.
+  EXPECT_EQ(ask("L SQL 0.5"), "RPRT -11\n");
+  EXPECT_EQ(ask("l SQL"), "RPRT -11\n");
+  EXPECT_EQ(ask("\x8b"), "0\n");
+  EXPECT_NE(ask("\\dump_state").find("\n0x40000010\n0x10\n"), std::string::npos) << "levels: RF, STRENGTH";
+  EXPECT_EQ(state.squelch.load(), squelch_off);
+
+  state.listen_mode.store(static_cast<int32_t>(ListenMode::fm));
+  EXPECT_NE(ask("\\dump_state").find("\n0x40000030\n0x30\n"), std::string::npos) << "and SQL";
+  EXPECT_EQ(ask("l SQL"), "0.000000\n") << "off";
+  // 0 is off; any other v is -120 + 120 v dB.
+  const std::pair<const char*, int32_t> levels[] = {
+      {"0.5", -600}, {"1", 0}, {"0", squelch_off}, {"0.001", -1199}, {"0.25", -900}};
+  for (const auto& [level, tenths] : levels) {
+    EXPECT_EQ(ask(std::string("L SQL ") + level), "RPRT 0\n") << level;
+    EXPECT_EQ(state.squelch.load(), tenths) << level;
+  }
+  EXPECT_EQ(ask("l SQL"), "0.250000\n");
+  for (const char* bad : {"L SQL 1.5", "L SQL -0.1", "L SQL nan"}) {
+    EXPECT_EQ(ask(bad), "RPRT -1\n") << bad;
+  }
+  EXPECT_EQ(state.squelch.load(), -900) << "nothing refused was set";
+  state.squelch.store(-625);  // --squelch -62.5
+  EXPECT_EQ(ask("l SQL"), "0.479167\n");
+
+  EXPECT_EQ(ask("\x8b"), "1\n") << "the squelch is open";
+  squelch_open.store(0);
+  EXPECT_EQ(ask("+\\get_dcd"), "get_dcd:\nDCD: 0\nRPRT 0\n");
 }

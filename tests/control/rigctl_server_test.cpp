@@ -36,7 +36,7 @@ struct Port : ::testing::Test {
     print_console_set_charset("UTF-8");
     state.device.store(reinterpret_cast<Dongle*>(uintptr_t{0x1000}));
     server.port = 0;
-    ASSERT_TRUE(rigctl_start(server, state, &level)) << console.text();
+    ASSERT_TRUE(rigctl_start(server, state, rxiq12_variant, &level)) << console.text();
   }
   void TearDown() override {
     rigctl_stop(server);
@@ -152,7 +152,7 @@ TEST_F(Port, StoppingClosesEveryConnection) {
 TEST_F(Port, APortInUseIsReportedAndNothingElseHappens) {
   RigctlServer second;
   second.port = port();
-  EXPECT_FALSE(rigctl_start(second, state, &level));
+  EXPECT_FALSE(rigctl_start(second, state, rxiq12_variant, &level));
   EXPECT_NE(console.text().find("rigctl: cannot listen on 127.0.0.1:" + std::to_string(port()) + ": "),
             std::string::npos)
       << console.text();

@@ -93,4 +93,31 @@ TEST_F(RxiqDspTool, UsageAndOutputErrors) {
             "rxiq-dsp: error writing standard output: No space left on device\n");
 }
 
+// The listening options are read before any input: good ones run (standard input
+// empty, nothing written), a bad one ends with its reason and the usage, status 2.
+TEST_F(RxiqDspTool, ListeningOptionsAreCheckedBeforeAnythingIsRead) {
+  for (const char* good : {"--listen fm@-10000 --squelch -60 --deemphasis 750",
+                           "--deemphasis=0 --listen=wfm@300000 --squelch=off"}) {
+    EXPECT_EQ(run_status(tool + " " + good + " < /dev/null > " + work + "/out.s16 2> " + work + "/err.txt"), 0)
+        << good;
+    EXPECT_TRUE(read_bytes(work + "/out.s16").empty()) << good;
+    EXPECT_TRUE(read_bytes(work + "/err.txt").empty()) << good;
+  }
+  const std::pair<const char*, std::string> bad[] = {
+      {"--listen fm@20000",
+       "rxiq-dsp: --listen fm@20000: the offset 20000 Hz is outside what fm can take from the baseband in "
+       "rxiq12 (at most 11200 Hz either side)\n"},
+      {"--squelch -60 --listen", "rxiq-dsp: --listen needs a value: MODE[@OFFSET]\n"},
+      {"--listen fm --bogus", "rxiq-dsp: unknown argument '--bogus'\n"},
+  };
+  for (const auto& [args, message] : bad) {
+    EXPECT_EQ(run_status(tool + " " + args + " < /dev/null > " + work + "/out.s16 2> " + work + "/err.txt"), 2)
+        << args;
+    EXPECT_TRUE(read_bytes(work + "/out.s16").empty()) << args;
+    const std::vector<uint8_t> err = read_bytes(work + "/err.txt");
+    const std::string text(err.begin(), err.end());
+    EXPECT_TRUE(text.starts_with(message + "usage: rxiq-dsp ")) << text;
+  }
+}
+
 }  // namespace
