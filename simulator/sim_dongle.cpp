@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 #include <numbers>
 #include <thread>
 
@@ -59,6 +60,56 @@ struct Rotor {
   }
 };
 
+// An FM signal on the table's grid modulated by a tone of whole cycles. The tone's phase
+// repeats every length / gcd(tone cycles, length) samples (1 ms at the usual rates), so
+// the modulation exp(j index sin(tone phase)) is computed for one such period and looked
+// up, which keeps the table's build free of per-sample sines.
+struct ToneFm {
+  Rotor carrier;
+  double amplitude;
+  int64_t step = 0;  // through the period, per sample
+  int64_t at = 0;
+  std::vector<double> re, im;
+
+  ToneFm(int64_t carrier_cycles, int64_t length, double signal_amplitude, double bin, double tone,
+         double deviation)
+      : carrier(carrier_cycles, length), amplitude(signal_amplitude) {
+    if (amplitude == 0) return;
+    const int64_t tone_cycles = std::max<int64_t>(std::llround(tone / bin), 1);
+    const double index = deviation / (static_cast<double>(tone_cycles) * bin);
+    const int64_t common = std::gcd(tone_cycles, length);
+    const int64_t period = length / common;
+    step = (tone_cycles / common) % period;
+    re.resize(static_cast<size_t>(period));
+    im.resize(static_cast<size_t>(period));
+    for (int64_t m = 0; m < period; ++m) {
+      const double swing =
+          index * std::sin(2 * std::numbers::pi * static_cast<double>(m) / static_cast<double>(period));
+      re[static_cast<size_t>(m)] = std::cos(swing);
+      im[static_cast<size_t>(m)] = std::sin(swing);
+    }
+  }
+
+  void restart_at(int64_t n) {
+    carrier.at(n);
+    if (!re.empty()) at = step * n % static_cast<int64_t>(re.size());  // both below the table's length
+  }
+
+  // exp(j(carrier phase + index sin(tone phase))) = carrier rotor * the modulation.
+  void add_to(double& i, double& q) const {
+    if (amplitude == 0) return;
+    const double c = re[static_cast<size_t>(at)], s = im[static_cast<size_t>(at)];
+    i += amplitude * (carrier.re * c - carrier.im * s);
+    q += amplitude * (carrier.re * s + carrier.im * c);
+  }
+
+  void advance() {
+    carrier.advance();
+    at += step;
+    if (at >= static_cast<int64_t>(re.size())) at -= static_cast<int64_t>(re.size());
+  }
+};
+
 // Cheap deterministic white noise: xorshift64* and the sum of four uniforms, scaled to
 // unit variance (close enough to Gaussian for a noise floor).
 struct Noise {
@@ -105,16 +156,18 @@ void render_scene(const SimDongle& sim, size_t from, size_t count, uint8_t* out)
     in_band = std::fabs(offset) < rate / 2;
     return static_cast<int64_t>(std::llround(offset / bin));
   };
-  bool carrier_in = false, second_in = false, fm_in = false;
+  bool carrier_in = false, second_in = false, fm_in = false, broadcast_in = false;
   Rotor carrier(cycles(sim_carrier_frequency, carrier_in), length);
   Rotor second(cycles(sim_second_carrier_frequency, second_in), length);
-  Rotor fm(cycles(sim_fm_frequency, fm_in), length);
-  Rotor tone(std::max<int64_t>(std::llround(sim_fm_tone / bin), 1), length);
-  const double modulation_index = sim_fm_deviation / (static_cast<double>(tone.k) * bin);
+  const int64_t fm_cycles = cycles(sim_fm_frequency, fm_in);
+  const int64_t broadcast_cycles = cycles(sim_broadcast_frequency, broadcast_in);
 
   const double carrier_amplitude = carrier_in ? sim_carrier_amplitude * gain_scale : 0;
   const double second_amplitude = second_in ? sim_second_carrier_amplitude * gain_scale : 0;
-  const double fm_amplitude = fm_in ? sim_fm_amplitude * gain_scale : 0;
+  ToneFm fm(fm_cycles, length, fm_in ? sim_fm_amplitude * gain_scale : 0, bin, sim_fm_tone,
+            sim_fm_deviation);
+  ToneFm broadcast(broadcast_cycles, length, broadcast_in ? sim_fm_amplitude * gain_scale : 0, bin,
+                   sim_broadcast_tone, sim_broadcast_deviation);
   const double noise_sigma = std::hypot(sim_noise_sigma * gain_scale, sim_adc_noise_sigma);
 
   const size_t end = from + count;
@@ -123,18 +176,13 @@ void render_scene(const SimDongle& sim, size_t from, size_t count, uint8_t* out)
     if (n % exact_phase_interval == 0) {
       carrier.at(n);
       second.at(n);
-      fm.at(n);
-      tone.at(n);
+      fm.restart_at(n);
+      broadcast.restart_at(n);
     }
     double i = carrier_amplitude * carrier.re + second_amplitude * second.re;
     double q = carrier_amplitude * carrier.im + second_amplitude * second.im;
-    if (fm_amplitude != 0) {
-      // exp(j(carrier phase + index * sin(tone phase))) = fm rotor * exp(j index sin).
-      double swing = modulation_index * tone.im;
-      double c = std::cos(swing), s = std::sin(swing);
-      i += fm_amplitude * (fm.re * c - fm.im * s);
-      q += fm_amplitude * (fm.re * s + fm.im * c);
-    }
+    fm.add_to(i, q);
+    broadcast.add_to(i, q);
     i += noise_sigma * noise.gaussian();
     q += noise_sigma * noise.gaussian();
     const size_t at = static_cast<size_t>(n) * 2;
@@ -143,7 +191,7 @@ void render_scene(const SimDongle& sim, size_t from, size_t count, uint8_t* out)
     carrier.advance();
     second.advance();
     fm.advance();
-    tone.advance();
+    broadcast.advance();
   }
 }
 

@@ -1,10 +1,13 @@
 // A simulated RTL2832U with an R820T tuner, so the whole receiver runs without hardware.
 //
 // One device ("rxiq", "Simulated RTL2832U", serial "00000001"). The signal is a fixed scene
-// in absolute radio frequency, so retuning moves it: a steady carrier at 145,735,000 Hz, a
-// weaker one at 145,500,000 Hz, an FM signal at 146,000,000 Hz (3 kHz deviation, 1 kHz
-// tone) and white noise. The crystal is 48 ppm off: a carrier at f shows at the baseband
-// offset f - F - F * (48 - p) * 1e-6 Hz (F tuned, p the correction in effect).
+// in absolute radio frequency, so retuning moves it:
+//   - a steady carrier at 145,735,000 Hz and a weaker one at 145,500,000 Hz;
+//   - an FM signal at 146,000,000 Hz (3 kHz deviation, 1 kHz tone);
+//   - a broadcast-style wide FM station at 145,350,000 Hz (75 kHz deviation, 1 kHz tone);
+//   - white noise.
+// The crystal is 48 ppm off: a carrier at f shows at the baseband offset
+// f - F - F * (48 - p) * 1e-6 Hz (F tuned, p the correction in effect).
 //
 // The scene for the current settings is computed once into a table of 0.2 s of samples
 // (every component a whole number of cycles long, so the table loops seamlessly) and
@@ -28,12 +31,18 @@ inline constexpr int32_t sim_second_carrier_frequency = 145500000;
 inline constexpr int32_t sim_fm_frequency = 146000000;
 inline constexpr double sim_fm_deviation = 3000.0;
 inline constexpr double sim_fm_tone = 1000.0;
+inline constexpr int32_t sim_broadcast_frequency = 145350000;
+inline constexpr double sim_broadcast_deviation = 75000.0;
+inline constexpr double sim_broadcast_tone = 1000.0;
 inline constexpr int32_t sim_crystal_error_ppm = 48;
 
 // At the highest listed gain the strong carrier reaches half of full scale (127.5).
 inline constexpr double sim_carrier_amplitude = 63.75;
 inline constexpr double sim_second_carrier_amplitude = sim_carrier_amplitude / 4;  // -12 dB
 inline constexpr double sim_fm_amplitude = sim_carrier_amplitude / 2;               // -6 dB
+// The broadcast station is as strong as the FM signal. With all of them in the band their
+// peaks add up to more than full scale: at the highest gain about 1.4 % of the bytes
+// clip, as a real dongle's would.
 inline constexpr double sim_noise_sigma = 2.0;  // per component, at the highest gain
 inline constexpr double sim_adc_noise_sigma = 0.5;  // independent of the gain
 

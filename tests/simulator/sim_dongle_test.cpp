@@ -261,6 +261,27 @@ TEST(SimDongle, StartUpBuildsTheTableOnceAndShortReadsMatchIt) {
   EXPECT_TRUE(std::equal(block.begin(), block.end(), same.sim.scene.begin() + 5096 + 2 * 65536));
 }
 
+TEST(SimDongle, BroadcastStationIsWideFmAtItsOffset) {
+  Configured c;
+  const std::vector<uint8_t> bytes = c.read(window);
+  // A 1 kHz tone at 75 kHz deviation: lines 1 kHz apart out to about 75 kHz either side,
+  // weighted by the Bessel functions of index 75, and nothing much beyond.
+  const double offset = sim_broadcast_frequency - double(default_tuning);
+  double power = 0;
+  for (int line = -90; line <= 90; ++line) {
+    const double seen = amplitude_at(bytes, offset + 1000 * line);
+    power += seen * seen;
+    if (line % 15 == 0 || std::abs(line) == 74) {
+      const double expected = sim_fm_amplitude * std::fabs(std::cyl_bessel_j(std::abs(line), 75.0));
+      EXPECT_NEAR(seen, expected, 0.5) << line;
+    }
+    if (std::abs(line) >= 85) {
+      EXPECT_LT(seen, 0.3) << line;
+    }
+  }
+  EXPECT_NEAR(std::sqrt(power), sim_fm_amplitude, 0.03 * sim_fm_amplitude);
+}
+
 TEST(SimDongle, PacedReadsNeverRunAheadOfTheSampleRate) {
   SimDongle sim(sim_dongle_choice(), true);
   Dongle* dev = nullptr;
