@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 #include <numbers>
 #include <thread>
 
@@ -20,6 +22,9 @@ constexpr int exact_phase_interval = 4096;  // rotors are recomputed exactly thi
 // A read within this fraction of the table, while the table is stale, is computed on
 // its own rather than building the table for it.
 constexpr size_t short_read_fraction = 8;
+
+// The beacon's bursts are computed in pieces of this many samples as reads reach them.
+constexpr size_t beacon_piece = 16384;
 
 // A stream that falls this far behind real time starts afresh instead of bursting.
 constexpr auto pacing_slack = std::chrono::seconds(1);
@@ -59,6 +64,56 @@ struct Rotor {
   }
 };
 
+// An FM signal on the table's grid modulated by a tone of whole cycles. The tone's phase
+// repeats every length / gcd(tone cycles, length) samples (1 ms at the usual rates), so
+// the modulation exp(j index sin(tone phase)) is computed for one such period and looked
+// up, which keeps the table's build free of per-sample sines.
+struct ToneFm {
+  Rotor carrier;
+  double amplitude;
+  int64_t step = 0;  // through the period, per sample
+  int64_t at = 0;
+  std::vector<double> re, im;
+
+  ToneFm(int64_t carrier_cycles, int64_t length, double signal_amplitude, double bin, double tone,
+         double deviation)
+      : carrier(carrier_cycles, length), amplitude(signal_amplitude) {
+    if (amplitude == 0) return;
+    const int64_t tone_cycles = std::max<int64_t>(std::llround(tone / bin), 1);
+    const double index = deviation / (static_cast<double>(tone_cycles) * bin);
+    const int64_t common = std::gcd(tone_cycles, length);
+    const int64_t period = length / common;
+    step = (tone_cycles / common) % period;
+    re.resize(static_cast<size_t>(period));
+    im.resize(static_cast<size_t>(period));
+    for (int64_t m = 0; m < period; ++m) {
+      const double swing =
+          index * std::sin(2 * std::numbers::pi * static_cast<double>(m) / static_cast<double>(period));
+      re[static_cast<size_t>(m)] = std::cos(swing);
+      im[static_cast<size_t>(m)] = std::sin(swing);
+    }
+  }
+
+  void restart_at(int64_t n) {
+    carrier.at(n);
+    if (!re.empty()) at = step * n % static_cast<int64_t>(re.size());  // both below the table's length
+  }
+
+  // exp(j(carrier phase + index sin(tone phase))) = carrier rotor * the modulation.
+  void add_to(double& i, double& q) const {
+    if (amplitude == 0) return;
+    const double c = re[static_cast<size_t>(at)], s = im[static_cast<size_t>(at)];
+    i += amplitude * (carrier.re * c - carrier.im * s);
+    q += amplitude * (carrier.re * s + carrier.im * c);
+  }
+
+  void advance() {
+    carrier.advance();
+    at += step;
+    if (at >= static_cast<int64_t>(re.size())) at -= static_cast<int64_t>(re.size());
+  }
+};
+
 // Cheap deterministic white noise: xorshift64* and the sum of four uniforms, scaled to
 // unit variance (close enough to Gaussian for a noise floor).
 struct Noise {
@@ -83,6 +138,11 @@ uint8_t to_byte(double value) {
   return static_cast<uint8_t>(std::clamp(rounded, 0.0, 255.0));
 }
 
+// Amplitude factor of the gain in effect, relative to the highest listed gain.
+double gain_scale(const SimDongle& sim) {
+  return std::pow(10.0, (sim_effective_gain(sim) - sim_r820t_gains.back()) / 200.0);
+}
+
 // Samples in the scene table for the current sample rate.
 int64_t scene_length(const SimDongle& sim) {
   return std::max<int64_t>(sim.sample_rate / scene_tables_per_second, 1);
@@ -95,8 +155,7 @@ void render_scene(const SimDongle& sim, size_t from, size_t count, uint8_t* out)
   const double rate = sim.sample_rate;
   const int64_t length = scene_length(sim);
   const double bin = rate / static_cast<double>(length);  // the table's frequency grid
-  const double gain_scale =
-      std::pow(10.0, (sim_effective_gain(sim) - sim_r820t_gains.back()) / 200.0);
+  const double scale = gain_scale(sim);
 
   // Components outside the band the dongle passes are not seen; the rest sit on the
   // table's grid so that the table loops without a seam.
@@ -105,17 +164,19 @@ void render_scene(const SimDongle& sim, size_t from, size_t count, uint8_t* out)
     in_band = std::fabs(offset) < rate / 2;
     return static_cast<int64_t>(std::llround(offset / bin));
   };
-  bool carrier_in = false, second_in = false, fm_in = false;
+  bool carrier_in = false, second_in = false, fm_in = false, broadcast_in = false;
   Rotor carrier(cycles(sim_carrier_frequency, carrier_in), length);
   Rotor second(cycles(sim_second_carrier_frequency, second_in), length);
-  Rotor fm(cycles(sim_fm_frequency, fm_in), length);
-  Rotor tone(std::max<int64_t>(std::llround(sim_fm_tone / bin), 1), length);
-  const double modulation_index = sim_fm_deviation / (static_cast<double>(tone.k) * bin);
+  const int64_t fm_cycles = cycles(sim_fm_frequency, fm_in);
+  const int64_t broadcast_cycles = cycles(sim_broadcast_frequency, broadcast_in);
 
-  const double carrier_amplitude = carrier_in ? sim_carrier_amplitude * gain_scale : 0;
-  const double second_amplitude = second_in ? sim_second_carrier_amplitude * gain_scale : 0;
-  const double fm_amplitude = fm_in ? sim_fm_amplitude * gain_scale : 0;
-  const double noise_sigma = std::hypot(sim_noise_sigma * gain_scale, sim_adc_noise_sigma);
+  const double carrier_amplitude = carrier_in ? sim_carrier_amplitude * scale : 0;
+  const double second_amplitude = second_in ? sim_second_carrier_amplitude * scale : 0;
+  ToneFm fm(fm_cycles, length, fm_in ? sim_fm_amplitude * scale : 0, bin, sim_fm_tone,
+            sim_fm_deviation);
+  ToneFm broadcast(broadcast_cycles, length, broadcast_in ? sim_fm_amplitude * scale : 0, bin,
+                   sim_broadcast_tone, sim_broadcast_deviation);
+  const double noise_sigma = std::hypot(sim_noise_sigma * scale, sim_adc_noise_sigma);
 
   const size_t end = from + count;
   Noise noise;
@@ -123,18 +184,13 @@ void render_scene(const SimDongle& sim, size_t from, size_t count, uint8_t* out)
     if (n % exact_phase_interval == 0) {
       carrier.at(n);
       second.at(n);
-      fm.at(n);
-      tone.at(n);
+      fm.restart_at(n);
+      broadcast.restart_at(n);
     }
     double i = carrier_amplitude * carrier.re + second_amplitude * second.re;
     double q = carrier_amplitude * carrier.im + second_amplitude * second.im;
-    if (fm_amplitude != 0) {
-      // exp(j(carrier phase + index * sin(tone phase))) = fm rotor * exp(j index sin).
-      double swing = modulation_index * tone.im;
-      double c = std::cos(swing), s = std::sin(swing);
-      i += fm_amplitude * (fm.re * c - fm.im * s);
-      q += fm_amplitude * (fm.re * s + fm.im * c);
-    }
+    fm.add_to(i, q);
+    broadcast.add_to(i, q);
     i += noise_sigma * noise.gaussian();
     q += noise_sigma * noise.gaussian();
     const size_t at = static_cast<size_t>(n) * 2;
@@ -143,7 +199,80 @@ void render_scene(const SimDongle& sim, size_t from, size_t count, uint8_t* out)
     carrier.advance();
     second.advance();
     fm.advance();
-    tone.advance();
+    broadcast.advance();
+  }
+}
+
+// Bytes in the beacon's period and before its first burst, at the current rate.
+int64_t beacon_period_bytes(const SimDongle& sim) {
+  return 2 * int64_t{sim.sample_rate} * sim_beacon_period.count();
+}
+int64_t beacon_start_bytes(const SimDongle& sim) {
+  return 2 * int64_t{sim.sample_rate} * sim_beacon_start.count();
+}
+
+// Sizes the burst's bytes for the current settings, all yet to be computed; none when the
+// beacon is out of the band.
+void prepare_beacon(SimDongle& sim) {
+  sim.beacon_burst.clear();
+  sim.beacon_pieces_done.clear();
+  sim.beacon_stale = false;
+  if (std::fabs(sim_offset(sim, sim_beacon_frequency)) >= sim.sample_rate / 2.0) return;
+  const auto samples = static_cast<size_t>(std::ceil(sim.beacon.duration() * sim.sample_rate));
+  sim.beacon_burst.resize(2 * samples);
+  sim.beacon_pieces_done.resize((samples + beacon_piece - 1) / beacon_piece);
+}
+
+// Computes one piece of the burst: narrow FM at the beacon's offset, its phase
+// 2 pi deviation times the AFSK's integral, rounded to byte steps. The offset's rotation
+// is set exactly at the piece's start and advanced by multiplication within it.
+void compute_beacon_piece(SimDongle& sim, size_t piece) {
+  const double rate = sim.sample_rate;
+  const double offset = sim_offset(sim, sim_beacon_frequency);
+  const double amplitude = sim_fm_amplitude * gain_scale(sim);
+  const size_t first = piece * beacon_piece;
+  const size_t end = std::min(sim.beacon_burst.size() / 2, first + beacon_piece);
+  const double two_pi = 2 * std::numbers::pi;
+  // The offset's turns are taken modulo 1 before they become an angle, to keep precision.
+  std::complex<double> turn =
+      std::polar(amplitude, two_pi * std::fmod(offset * static_cast<double>(first) / rate, 1.0));
+  const std::complex<double> step = std::polar(1.0, two_pi * offset / rate);
+  auto byte_step = [](double v) {
+    return static_cast<int8_t>(std::clamp(std::floor(v + 0.5), -128.0, 127.0));
+  };
+  std::vector<double> integrals(end - first);
+  sim.beacon.integrals(rate, first, integrals);
+  for (size_t n = first; n < end; ++n) {
+    const std::complex<double> value =
+        turn * std::polar(1.0, two_pi * sim_beacon_deviation * integrals[n - first]);
+    sim.beacon_burst[2 * n] = byte_step(value.real());
+    sim.beacon_burst[2 * n + 1] = byte_step(value.imag());
+    turn *= step;
+  }
+  sim.beacon_pieces_done[piece] = 1;
+}
+
+// Adds the burst to `length` bytes read from `clock` bytes into the beacon's period.
+void add_beacon(SimDongle& sim, int64_t clock, uint8_t* out, size_t length) {
+  if (sim.beacon_burst.empty()) return;
+  const int64_t period = beacon_period_bytes(sim);
+  const int64_t start = beacon_start_bytes(sim);
+  const auto burst = static_cast<int64_t>(sim.beacon_burst.size());
+  // A read may run over the period's end, or even span periods at a low rate.
+  int64_t done = 0;
+  while (done < static_cast<int64_t>(length)) {
+    const int64_t at = (clock + done) % period;
+    const int64_t span = std::min(static_cast<int64_t>(length) - done, period - at);
+    const int64_t from = std::max(at, start), to = std::min(at + span, start + burst);
+    if (from < to) {
+      const auto first = static_cast<size_t>(from - start), last = static_cast<size_t>(to - start);
+      // Pieces hold whole samples; a byte range may begin or end inside one.
+      for (size_t p = first / 2 / beacon_piece; p <= (last - 1) / 2 / beacon_piece; ++p) {
+        if (!sim.beacon_pieces_done[p]) compute_beacon_piece(sim, p);
+      }
+      sim_add_clamped(out + (done + from - at), sim.beacon_burst.data() + first, last - first);
+    }
+    done += span;
   }
 }
 
@@ -175,6 +304,7 @@ int SimDongle::open(Dongle** dev, uint32_t index) {
     return sim_failed_result;
   }
   is_open = true;
+  beacon_clock = 0;
   *dev = reinterpret_cast<Dongle*>(&handle_record);
   return 0;
 }
@@ -252,7 +382,11 @@ int SimDongle::set_center_freq(Dongle* dev, uint32_t freq) {
 int SimDongle::set_sample_rate(Dongle* dev, uint32_t rate) {
   if (!holds(*this, dev)) return sim_failed_result;
   if (choice.failure == SimFailure::fail_rate || !rate_accepted(rate)) return sim_failed_result;
+  // The beacon's time goes on at the new rate: the same point in its period.
+  const double seconds = static_cast<double>(beacon_clock / 2) / sample_rate;
+  beacon_clock = 2 * std::llround(seconds * rate);
   sample_rate = rate;
+  beacon_clock %= beacon_period_bytes(*this);
   scene_stale = true;
   stream_started = false;
   return 0;
@@ -308,31 +442,62 @@ int SimDongle::read_sync(Dongle* dev, void* buf, int len, int* n_read) {
   }
   if (choice.failure == SimFailure::fail_read && from_failure) return sim_failed_result;
 
-  auto* out = static_cast<uint8_t*>(buf);
+  auto* const start = static_cast<uint8_t*>(buf);
+  bool rendered = false;
   if (scene_stale) {
+    beacon_stale = true;
     // A short read, such as the one discarded after a buffer reset, just before the
     // receiver sets its frequency correction, gets its own bytes computed; the table is
     // built once the settings have stopped changing.
     const size_t table_bytes = static_cast<size_t>(scene_length(*this)) * 2;
     const size_t position = (scene_position % table_bytes) & ~size_t{1};
     if (position + static_cast<size_t>(len) <= table_bytes / short_read_fraction) {
-      render_scene(*this, position, static_cast<size_t>(len), out);
+      render_scene(*this, position, static_cast<size_t>(len), start);
       scene_position = position + static_cast<size_t>(len);
-      if (n_read) *n_read = len;
-      return 0;
+      rendered = true;
+    } else {
+      sim_build_scene(*this);
     }
-    sim_build_scene(*this);
   }
-  size_t remaining = static_cast<size_t>(len);
-  while (remaining > 0) {
-    size_t chunk = std::min(remaining, scene.size() - scene_position);
-    std::memcpy(out, scene.data() + scene_position, chunk);
-    out += chunk;
-    remaining -= chunk;
-    scene_position = (scene_position + chunk) % scene.size();
+  if (!rendered) {
+    uint8_t* out = start;
+    size_t remaining = static_cast<size_t>(len);
+    while (remaining > 0) {
+      size_t chunk = std::min(remaining, scene.size() - scene_position);
+      std::memcpy(out, scene.data() + scene_position, chunk);
+      out += chunk;
+      remaining -= chunk;
+      scene_position = (scene_position + chunk) % scene.size();
+    }
   }
+
+  if (beacon_stale) prepare_beacon(*this);
+  add_beacon(*this, beacon_clock, start, static_cast<size_t>(len));
+  beacon_clock = (beacon_clock + len) % beacon_period_bytes(*this);
   if (n_read) *n_read = len;
   return 0;
+}
+
+void sim_add_clamped(uint8_t* bytes, const int8_t* steps, size_t count) {
+  // Eight bytes at a time in a 64-bit word, each lane taken as a signed byte (the byte
+  // minus 128) so that a lane that overflows is the one to pin to its limit.
+  constexpr uint64_t high = 0x8080808080808080ull, low = 0x7F7F7F7F7F7F7F7Full;
+  size_t k = 0;
+  for (; k + 8 <= count; k += 8) {
+    uint64_t value = 0, step = 0;
+    std::memcpy(&value, bytes + k, 8);
+    std::memcpy(&step, steps + k, 8);
+    value ^= high;
+    // The low seven bits add without carrying into the next lane; the top bit by xor.
+    const uint64_t sum = ((value & low) + (step & low)) ^ ((value ^ step) & high);
+    // Two of one sign giving the other: the lane overflowed, towards -128 or 127.
+    const uint64_t overflow = ~(value ^ step) & (value ^ sum) & high;
+    const uint64_t limit = ((value & high) >> 7) + low;
+    const uint64_t mask = (overflow >> 7) * 0xFF;
+    const uint64_t result = ((sum & ~mask) | (limit & mask)) ^ high;
+    std::memcpy(bytes + k, &result, 8);
+  }
+  for (; k < count; ++k) bytes[k] = static_cast<uint8_t>(std::clamp(bytes[k] + steps[k], 0, 255));
 }
 
 int sim_effective_gain(const SimDongle& sim) {

@@ -1,10 +1,18 @@
 // A simulated RTL2832U with an R820T tuner, so the whole receiver runs without hardware.
 //
 // One device ("rxiq", "Simulated RTL2832U", serial "00000001"). The signal is a fixed scene
-// in absolute radio frequency, so retuning moves it: a steady carrier at 145,735,000 Hz, a
-// weaker one at 145,500,000 Hz, an FM signal at 146,000,000 Hz (3 kHz deviation, 1 kHz
-// tone) and white noise. The crystal is 48 ppm off: a carrier at f shows at the baseband
-// offset f - F - F * (48 - p) * 1e-6 Hz (F tuned, p the correction in effect).
+// in absolute radio frequency, so retuning moves it:
+//   - a steady carrier at 145,735,000 Hz and a weaker one at 145,500,000 Hz;
+//   - an FM signal at 146,000,000 Hz (3 kHz deviation, 1 kHz tone);
+//   - a broadcast-style wide FM station at 145,350,000 Hz (75 kHz deviation, 1 kHz tone);
+//   - an APRS packet beacon at 145,715,000 Hz: narrow FM (3 kHz deviation) carrying one
+//     AX.25 frame in 1200 baud AFSK (packet_beacon.h), a burst of 0.76 s every 10 s, the
+//     first 1 s after the device is opened, and no carrier in between. Its time is the
+//     count of samples delivered (carried over a change of rate), so an unpaced stream
+//     meets it at the same samples;
+//   - white noise.
+// The crystal is 48 ppm off: a carrier at f shows at the baseband offset
+// f - F - F * (48 - p) * 1e-6 Hz (F tuned, p the correction in effect).
 //
 // The scene for the current settings is computed once into a table of 0.2 s of samples
 // (every component a whole number of cycles long, so the table loops seamlessly) and
@@ -12,6 +20,14 @@
 // changes the signal marks the table for a rebuild at the next read; a short read while
 // it is marked (the receiver's discarded start-up read) is computed on its own, so that
 // start-up builds the table once.
+//
+// The beacon does not loop with the table, so its bursts are added to the bytes a read
+// delivers; a second table of scene and burst would have every retune render several
+// times what the table takes. What a burst adds for the current settings is kept in
+// whole byte steps (adding a rounded value to a byte is the same as adding the exact
+// value and rounding the sum), computed a piece at a time as reads first reach it: a
+// retune costs nothing until the next burst, and every later burst one addition per
+// byte. Out of the band the beacon costs nothing at all.
 #pragma once
 
 #include <array>
@@ -21,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "simulator/packet_beacon.h"
 #include "tuner/dongle.h"
 
 inline constexpr int32_t sim_carrier_frequency = 145735000;
@@ -28,12 +45,22 @@ inline constexpr int32_t sim_second_carrier_frequency = 145500000;
 inline constexpr int32_t sim_fm_frequency = 146000000;
 inline constexpr double sim_fm_deviation = 3000.0;
 inline constexpr double sim_fm_tone = 1000.0;
+inline constexpr int32_t sim_broadcast_frequency = 145350000;
+inline constexpr double sim_broadcast_deviation = 75000.0;
+inline constexpr double sim_broadcast_tone = 1000.0;
+inline constexpr int32_t sim_beacon_frequency = 145715000;
+inline constexpr double sim_beacon_deviation = 3000.0;
+inline constexpr std::chrono::seconds sim_beacon_start{1};    // the first burst, after opening
+inline constexpr std::chrono::seconds sim_beacon_period{10};  // from one burst to the next
 inline constexpr int32_t sim_crystal_error_ppm = 48;
 
 // At the highest listed gain the strong carrier reaches half of full scale (127.5).
 inline constexpr double sim_carrier_amplitude = 63.75;
 inline constexpr double sim_second_carrier_amplitude = sim_carrier_amplitude / 4;  // -12 dB
 inline constexpr double sim_fm_amplitude = sim_carrier_amplitude / 2;               // -6 dB
+// The broadcast station and the beacon are as strong as the FM signal. With all of them
+// in the band their peaks add up to more than full scale: at the highest gain about 1.4 %
+// of the bytes clip (2.8 % during a burst of the beacon), as a real dongle's would.
 inline constexpr double sim_noise_sigma = 2.0;  // per component, at the highest gain
 inline constexpr double sim_adc_noise_sigma = 0.5;  // independent of the gain
 
@@ -107,6 +134,15 @@ struct SimDongle : DongleApi {
   int64_t stream_bytes = 0;
   bool stream_started = false;
 
+  // The beacon: the bytes delivered since the device was opened, counted within the
+  // beacon's period, and what a burst adds to the bytes for the current settings (empty
+  // while the beacon is out of the band), filled a piece at a time.
+  AfskSignal beacon = beacon_signal();
+  int64_t beacon_clock = 0;
+  std::vector<int8_t> beacon_burst;
+  std::vector<uint8_t> beacon_pieces_done;
+  bool beacon_stale = true;
+
   // What the device handle points at.
   char handle_record = 0;
 };
@@ -127,6 +163,10 @@ int sim_effective_gain(const SimDongle& sim);
 
 // Baseband offset in Hz of a carrier at frequency on the simulated dongle's settings.
 double sim_offset(const SimDongle& sim, double frequency);
+
+// Adds `count` signed steps to as many bytes, each sum stopping at 0 or 255: how a burst
+// of the beacon joins the scene's bytes.
+void sim_add_clamped(uint8_t* bytes, const int8_t* steps, size_t count);
 
 // Fills the scene table for the current settings.
 void sim_build_scene(SimDongle& sim);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "tests/support/scene_steps.h"
 #include "tests/support/tone.h"
 
 namespace {
@@ -259,6 +260,102 @@ TEST(SimDongle, StartUpBuildsTheTableOnceAndShortReadsMatchIt) {
   same.sim.set_freq_correction(same.dev, sim_crystal_error_ppm);
   sim_build_scene(same.sim);
   EXPECT_TRUE(std::equal(block.begin(), block.end(), same.sim.scene.begin() + 5096 + 2 * 65536));
+}
+
+TEST(SimDongle, BroadcastStationIsWideFmAtItsOffset) {
+  Configured c;
+  const std::vector<uint8_t> bytes = c.read(window);
+  // A 1 kHz tone at 75 kHz deviation: lines 1 kHz apart out to about 75 kHz either side,
+  // weighted by the Bessel functions of index 75, and nothing much beyond.
+  const double offset = sim_broadcast_frequency - double(default_tuning);
+  double power = 0;
+  for (int line = -90; line <= 90; ++line) {
+    const double seen = amplitude_at(bytes, offset + 1000 * line);
+    power += seen * seen;
+    if (line % 15 == 0 || std::abs(line) == 74) {
+      const double expected = sim_fm_amplitude * std::fabs(std::cyl_bessel_j(std::abs(line), 75.0));
+      EXPECT_NEAR(seen, expected, 0.5) << line;
+    }
+    if (std::abs(line) >= 85) {
+      EXPECT_LT(seen, 0.3) << line;
+    }
+  }
+  EXPECT_NEAR(std::sqrt(power), sim_fm_amplitude, 0.03 * sim_fm_amplitude);
+}
+
+TEST(SimDongle, BeaconBurstsEveryTenSecondsAtItsOffsetAndIsSilentBetween) {
+  // At 40.2 dB nothing clips, so the stream less its table is exactly the beacon.
+  Configured c;
+  c.sim.set_tuner_gain(c.dev, 402);
+  const double amplitude = sim_fm_amplitude * std::pow(10.0, (402 - 496) / 200.0);
+  const int block = rate12 / 10;
+  // Bursts of 0.76 s from 1 s and from 11 s; a retune at 5 s moves the beacon from
+  // -10 kHz to +10 kHz.
+  const auto burst = [](int b) { return (b >= 10 && b < 17) || (b >= 110 && b < 117); };
+  const auto on_in_last_block =
+      static_cast<ptrdiff_t>(std::ceil(beacon_signal().duration() * rate12)) - 7 * block;
+  const auto burst_ends = [](int b) { return b == 17 || b == 117; };
+  for (int b = 0; b < 120; ++b) {
+    if (b == 50) c.sim.set_center_freq(c.dev, default_tuning - 20000);
+    const std::vector<int> steps = read_beyond_table(c.sim, c.dev, block);
+    const size_t stepped = steps.size() - static_cast<size_t>(std::count(steps.begin(), steps.end(), 0));
+    if (!burst(b) && !burst_ends(b)) {
+      ASSERT_EQ(stepped, 0u) << "nothing in block " << b;
+      continue;
+    }
+    const std::vector<std::complex<double>> iq = as_iq(steps);
+    if (burst_ends(b)) {
+      // On for as long as the beacon's signal lasts, to the sample.
+      EXPECT_NE(std::abs(iq[on_in_last_block - 1]), 0) << b;
+      EXPECT_EQ(std::count(iq.begin() + on_in_last_block, iq.end(), std::complex<double>(0)),
+                block - on_in_last_block)
+          << b;
+      continue;
+    }
+    double power = 0;
+    for (const auto& z : iq) power += std::norm(z);
+    EXPECT_NEAR(std::sqrt(power / block), amplitude, 0.02 * amplitude) << b;
+    // Around the offset, swinging as a sine of 3 kHz peak does (root mean square 2,121 Hz),
+    // give or take the rounding's noise.
+    const std::vector<double> hz = run_frequencies(iq, rate12, 25);
+    double sum = 0, square = 0;
+    for (double f : hz) sum += f;
+    const double mean = sum / double(hz.size());
+    for (double f : hz) square += (f - mean) * (f - mean);
+    EXPECT_NEAR(mean, b < 50 ? -10000 : 10000, 100) << b;
+    EXPECT_NEAR(std::sqrt(square / double(hz.size())), sim_beacon_deviation / std::sqrt(2.0), 150) << b;
+  }
+}
+
+TEST(SimDongle, BeaconKeepsItsTimeAcrossARateChangeAndItsStepsStopAtTheByteLimits) {
+  // Half a second at 2.4 MHz, then the first burst is half a second away at 1.2 MHz
+  // (at a gain where the scene never clips, so that the burst's first sample shows).
+  Configured c;
+  c.sim.set_tuner_gain(c.dev, 402);
+  c.sim.set_sample_rate(c.dev, 2400000);
+  c.read(1200000);
+  c.sim.set_sample_rate(c.dev, rate12);
+  const std::vector<int> before = read_beyond_table(c.sim, c.dev, rate12 / 2);
+  EXPECT_EQ(std::count(before.begin(), before.end(), 0), static_cast<ptrdiff_t>(before.size()));
+  const std::vector<int> after = read_beyond_table(c.sim, c.dev, 100000);
+  EXPECT_NE(std::abs(as_iq(after).front()), 0);
+
+  // Every byte with every step, in each lane of the eight-byte words and past them.
+  std::vector<uint8_t> bytes;
+  std::vector<int8_t> steps;
+  for (int value = 0; value < 256; ++value) {
+    for (int step = -128; step < 128; ++step) {
+      bytes.push_back(static_cast<uint8_t>(value));
+      steps.push_back(static_cast<int8_t>(step));
+    }
+  }
+  bytes.insert(bytes.end(), {250, 3, 128});
+  steps.insert(steps.end(), {10, -4, -128});
+  std::vector<uint8_t> sums = bytes;
+  sim_add_clamped(sums.data(), steps.data(), sums.size());
+  for (size_t k = 0; k < sums.size(); ++k) {
+    ASSERT_EQ(sums[k], std::clamp(bytes[k] + steps[k], 0, 255)) << int(bytes[k]) << " + " << int(steps[k]);
+  }
 }
 
 TEST(SimDongle, PacedReadsNeverRunAheadOfTheSampleRate) {
