@@ -174,7 +174,7 @@ void render_scene(const SimDongle& sim, size_t from, size_t count, uint8_t* out)
   const double second_amplitude = second_in ? sim_second_carrier_amplitude * scale : 0;
   ToneFm fm(fm_cycles, length, fm_in ? sim_fm_amplitude * scale : 0, bin, sim_fm_tone,
             sim_fm_deviation);
-  ToneFm broadcast(broadcast_cycles, length, broadcast_in ? sim_fm_amplitude * scale : 0, bin,
+  ToneFm broadcast(broadcast_cycles, length, broadcast_in ? sim_station_amplitude * scale : 0, bin,
                    sim_broadcast_tone, sim_broadcast_deviation);
   const double noise_sigma = std::hypot(sim_noise_sigma * scale, sim_adc_noise_sigma);
 
@@ -229,7 +229,7 @@ void prepare_beacon(SimDongle& sim) {
 void compute_beacon_piece(SimDongle& sim, size_t piece) {
   const double rate = sim.sample_rate;
   const double offset = sim_offset(sim, sim_beacon_frequency);
-  const double amplitude = sim_fm_amplitude * gain_scale(sim);
+  const double amplitude = sim_station_amplitude * gain_scale(sim);
   const size_t first = piece * beacon_piece;
   const size_t end = std::min(sim.beacon_burst.size() / 2, first + beacon_piece);
   const double two_pi = 2 * std::numbers::pi;

@@ -58,9 +58,9 @@ inline constexpr int32_t sim_crystal_error_ppm = 48;
 inline constexpr double sim_carrier_amplitude = 63.75;
 inline constexpr double sim_second_carrier_amplitude = sim_carrier_amplitude / 4;  // -12 dB
 inline constexpr double sim_fm_amplitude = sim_carrier_amplitude / 2;               // -6 dB
-// The broadcast station and the beacon are as strong as the FM signal. With all of them
-// in the band their peaks add up to more than full scale: at the highest gain about 1.4 %
-// of the bytes clip (2.8 % during a burst of the beacon), as a real dongle's would.
+// The broadcast station and the beacon, as strong as the weaker carrier, so that every
+// signal together stays inside full scale but where their peaks meet.
+inline constexpr double sim_station_amplitude = sim_carrier_amplitude / 4;  // -12 dB
 inline constexpr double sim_noise_sigma = 2.0;  // per component, at the highest gain
 inline constexpr double sim_adc_noise_sigma = 0.5;  // independent of the gain
 

@@ -21,6 +21,7 @@
 #include "tests/support/console_capture.h"
 #include "tests/support/tcp_client.h"
 #include "tests/support/virtual_wave_device.h"
+#include "tests/support/wav_file.h"
 #include "tests/support/tone.h"
 #include "tuner/rtl_tcp_dongle.h"
 #include "simulator/rtl_tcp_server.h"
@@ -251,6 +252,58 @@ TEST(ReceiverAudio, TheListeningChannelPlaysOnChannelOneAndTakesTheBasebandsDevi
     const std::vector<uint8_t> block(audio_block_bytes, 1);
     EXPECT_EQ(audio_write(missing.rx->audio, 1, block.data(), audio_block_bytes), 0);
   }
+}
+
+// The whole receiver on the unpaced simulator, listening to the simulator's packet
+// beacon on a second device: what that device plays, direwolf's atest decodes.
+TEST(ReceiverAudio, TheBeaconHeardOnTheListeningChannelIsDecodedByDirewolf) {
+  const std::string atest = find_program("atest");
+  if (atest.empty()) GTEST_SKIP() << "direwolf's atest is not installed (scripts/install-deps installs it)";
+  ConsoleCapture console;
+  print_console_set_charset("UTF-8");
+  VirtualWaveBackend backend{2};
+  auto owned = std::make_unique<SimDongle>(DongleChoice{DongleKind::sim}, false);
+  SimDongle* sim = owned.get();
+  auto rx = std::make_unique<Receiver>(rxiq12_variant, std::move(owned));
+  ChannelCloser closing{*rx, backend};
+  const std::string semaphore = "/rxiq-audio-beacon-test-" + std::to_string(getpid()) + "-%d";
+  rx->audio.backend = &backend;
+  rx->audio.semaphore_name = semaphore.c_str();
+  ReceiverOptions options;
+  options.listen = ListenSpec{ListenMode::fm, sim_beacon_frequency - initial_frequency};
+  options.listen_device = 1;
+  receiver_set_listening(*rx, options);
+  receiver_open_audio(*rx);
+  ASSERT_EQ(backend.opened(), 2) << console.text();
+  // The blocks are played only at the end, so none may be dropped for waiting.
+  for (int slot : {0, 1}) rx->audio.slots[slot].channel.load()->backlog_high.store(audio_max_queued);
+  // 12.3 s of samples hold the bursts that start at 1 s and 11 s.
+  constexpr int64_t last_read = 12300000LL * 12 / 10 / ring_slot_pairs;
+  sim->on_read = [&](int64_t n) {
+    wait_until_drained(*rx);
+    if (n == last_read) rx->state.running.store(0);
+  };
+  receiver_start_tuner(*rx);
+  receiver_join(*rx);
+  AudioChannel* listening = rx->audio.slots[1].channel.load();
+  ASSERT_GT(listening->queued.load(), 100);
+  while (listening->queued.load() > 0) ASSERT_TRUE(backend.step(1));
+  for (int k = 0; k < 2; ++k) ASSERT_TRUE(backend.step(1));  // the two buffers in flight
+
+  const std::vector<uint8_t> played = backend.record(1).played;
+  std::vector<float> left(played.size() / 4);
+  for (size_t k = 0; k < left.size(); ++k) {
+    left[k] = static_cast<float>(static_cast<int16_t>(played[4 * k] | (played[4 * k + 1] << 8)) / 32767.0);
+  }
+  const std::string wav = RXIQ_BINARY_DIR "/tests/receiver-beacon-" + std::to_string(getpid()) + ".wav";
+  write_wav(wav, left, static_cast<uint32_t>(rxiq12_variant.frame_rate));
+  const std::string text = run_output(atest + " -B 1200 " + wav + " 2>&1");
+  std::remove(wav.c_str());
+  const std::string beacon = "N0CALL-9>APZRXQ,WIDE1-1:!5130.00N/00005.00W-rxiq simulated beacon";
+  size_t found = 0;
+  for (size_t at = text.find(beacon); at != std::string::npos; at = text.find(beacon, at + 1)) ++found;
+  EXPECT_EQ(found, 2u) << text.substr(0, 2000);
+  EXPECT_EQ(rx->dsp.overruns.load(), 0u);
 }
 
 TEST(ReceiverAudio, DongleAcrossTheNetworkPlaysTheCarrierAndFollowsThreeRights) {

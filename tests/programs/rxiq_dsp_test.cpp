@@ -9,6 +9,8 @@
 #include "dsp/dsp_thread.h"
 #include "tests/support/child_process.h"
 #include "tests/support/dsp_chain.h"
+#include "core/rx_state.h"
+#include "simulator/sim_dongle.h"
 
 namespace {
 
@@ -118,6 +120,33 @@ TEST_F(RxiqDspTool, ListeningOptionsAreCheckedBeforeAnythingIsRead) {
     const std::string text(err.begin(), err.end());
     EXPECT_TRUE(text.starts_with(message + "usage: rxiq-dsp ")) << text;
   }
+}
+
+TEST_F(RxiqDspTool, ListeningWritesMonoAtTheBasebandsRate) {
+  write_bytes(work + "/in.u8", tone(-10000.0, 6 * samples_per_block + 1000, false));
+  for (const char* mode : {"fm@-10000", "wfm", "am@-10000", "usb@-11000", "lsb@-9000"}) {
+    ASSERT_EQ(run_status(tool + " --listen " + mode + " < " + work + "/in.u8 > " + work + "/out.s16"), 0) << mode;
+    EXPECT_EQ(read_bytes(work + "/out.s16").size(), 6u * block_frames * 2) << mode;
+  }
+}
+
+// The simulator's wide FM station, heard through the pipe: its 1 kHz tone, loud and clean.
+TEST_F(RxiqDspTool, TheSimulatorsWideFmStationGivesItsTone) {
+  const std::string input = work + "/sim.u8", output = work + "/wfm.s16";
+  ASSERT_EQ(run_status(RXIQ_BINARY_DIR "/rxiq-sim -n 1200000 " + input), 0);
+  const int32_t offset = sim_broadcast_frequency - initial_frequency;
+  ASSERT_EQ(run_status(tool + " --listen wfm@" + std::to_string(offset) + " < " + input + " > " + output), 0);
+  const std::vector<uint8_t> pcm = read_bytes(output);
+  const auto* samples = reinterpret_cast<const int16_t*>(pcm.data());
+  const size_t count = pcm.size() / 2, from = count / 4;  // past the filters' start
+  auto amplitude = [&](double hz) {
+    std::complex<double> sum = 0;
+    for (size_t n = from; n < count; ++n) sum += std::polar(double(samples[n]), -2 * M_PI * hz * double(n) / 48000.0);
+    return 2 * std::abs(sum) / double(count - from) / 32767.0;
+  };
+  // 75 kHz of deviation is half of full scale; 50 us de-emphasis takes 5 % off at 1 kHz.
+  EXPECT_NEAR(amplitude(1000), 0.5 * 0.954, 0.02);
+  EXPECT_LT(amplitude(2000) + amplitude(3000), 0.01);
 }
 
 }  // namespace

@@ -273,21 +273,21 @@ TEST(SimDongle, BroadcastStationIsWideFmAtItsOffset) {
     const double seen = amplitude_at(bytes, offset + 1000 * line);
     power += seen * seen;
     if (line % 15 == 0 || std::abs(line) == 74) {
-      const double expected = sim_fm_amplitude * std::fabs(std::cyl_bessel_j(std::abs(line), 75.0));
+      const double expected = sim_station_amplitude * std::fabs(std::cyl_bessel_j(std::abs(line), 75.0));
       EXPECT_NEAR(seen, expected, 0.5) << line;
     }
     if (std::abs(line) >= 85) {
       EXPECT_LT(seen, 0.3) << line;
     }
   }
-  EXPECT_NEAR(std::sqrt(power), sim_fm_amplitude, 0.03 * sim_fm_amplitude);
+  EXPECT_NEAR(std::sqrt(power), sim_station_amplitude, 0.03 * sim_station_amplitude);
 }
 
 TEST(SimDongle, BeaconBurstsEveryTenSecondsAtItsOffsetAndIsSilentBetween) {
   // At 40.2 dB nothing clips, so the stream less its table is exactly the beacon.
   Configured c;
   c.sim.set_tuner_gain(c.dev, 402);
-  const double amplitude = sim_fm_amplitude * std::pow(10.0, (402 - 496) / 200.0);
+  const double amplitude = sim_station_amplitude * std::pow(10.0, (402 - 496) / 200.0);
   const int block = rate12 / 10;
   // Bursts of 0.76 s from 1 s and from 11 s; a retune at 5 s moves the beacon from
   // -10 kHz to +10 kHz.
