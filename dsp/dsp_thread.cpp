@@ -35,10 +35,10 @@ void print_level_line(const DspChain& chain) {
     const int32_t squelch = listen.squelch_tenths;
     char threshold[32] = "off";
     if (squelch != squelch_off) std::snprintf(threshold, sizeof threshold, "%.1f dB", squelch / 10.0);
-    length += std::snprintf(line + length, sizeof line - static_cast<size_t>(length),
-                            "   %s %.1f dBFS, squelch %s, %s", listen_mode_label(listen.mode),
-                            level <= no_level_dbfs ? -999.0 : level, threshold,
-                            listen.open ? "open" : "closed");
+    char measured[32] = "no level";  // before the channel's first window
+    if (level > no_level_dbfs) std::snprintf(measured, sizeof measured, "%.1f dBFS", level);
+    length += std::snprintf(line + length, sizeof line - static_cast<size_t>(length), "   %s %s, squelch %s, %s",
+                            listen_mode_label(listen.mode), measured, threshold, listen.open ? "open" : "closed");
   }
   length = std::min<int>(length, static_cast<int>(sizeof line) - 2);
   line[length++] = '\n';
