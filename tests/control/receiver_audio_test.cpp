@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <complex>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <numbers>
@@ -21,6 +22,7 @@
 #include "tests/support/console_capture.h"
 #include "tests/support/tcp_client.h"
 #include "tests/support/virtual_wave_device.h"
+#include "tests/support/packet_recording.h"
 #include "tests/support/wav_file.h"
 #include "tests/support/tone.h"
 #include "tuner/rtl_tcp_dongle.h"
@@ -254,31 +256,47 @@ TEST(ReceiverAudio, TheListeningChannelPlaysOnChannelOneAndTakesTheBasebandsDevi
   }
 }
 
-// The whole receiver on the unpaced simulator, listening to the simulator's packet
-// beacon on a second device: what that device plays, direwolf's atest decodes.
-TEST(ReceiverAudio, TheBeaconHeardOnTheListeningChannelIsDecodedByDirewolf) {
+// The simulated dongle delivering given bytes instead of its scene (and then noise-free
+// silence), with everything else as the simulator does it.
+struct ReplayingSim : SimDongle {
+  ReplayingSim(std::vector<uint8_t> recorded) : SimDongle(DongleChoice{DongleKind::sim}, false), bytes(std::move(recorded)) {}
+  int read_sync(Dongle* dev, void* buf, int len, int* n_read) override {
+    const int result = SimDongle::read_sync(dev, buf, len, n_read);  // counts, hooks, faults
+    const size_t n = std::min(bytes.size() - at, static_cast<size_t>(len));
+    std::memcpy(buf, bytes.data() + at, n);
+    std::memset(static_cast<uint8_t*>(buf) + n, 127, static_cast<size_t>(len) - n);
+    at += n;
+    return result;
+  }
+  std::vector<uint8_t> bytes;
+  size_t at = 0;
+};
+
+// The whole receiver listening to packets made here, FM at -10 kHz in noise, on a
+// second device: what that device plays, direwolf's atest decodes.
+TEST(ReceiverAudio, PacketsHeardOnTheListeningChannelAreDecodedByDirewolf) {
   const std::string atest = find_program("atest");
   if (atest.empty()) GTEST_SKIP() << "direwolf's atest is not installed (scripts/install-deps installs it)";
+  constexpr int sent = 8;
   ConsoleCapture console;
   print_console_set_charset("UTF-8");
   VirtualWaveBackend backend{2};
-  auto owned = std::make_unique<SimDongle>(DongleChoice{DongleKind::sim}, false);
-  SimDongle* sim = owned.get();
+  auto owned = std::make_unique<ReplayingSim>(packet_recording(sent, 20, 5, packet_dongle_rate));
+  ReplayingSim* sim = owned.get();
+  const int64_t last_read = static_cast<int64_t>(sim->bytes.size() / ring_slot_bytes) + 3;
   auto rx = std::make_unique<Receiver>(rxiq12_variant, std::move(owned));
   ChannelCloser closing{*rx, backend};
-  const std::string semaphore = "/rxiq-audio-beacon-test-" + std::to_string(getpid()) + "-%d";
+  const std::string semaphore = "/rxiq-audio-packets-test-" + std::to_string(getpid()) + "-%d";
   rx->audio.backend = &backend;
   rx->audio.semaphore_name = semaphore.c_str();
   ReceiverOptions options;
-  options.listen = ListenSpec{ListenMode::fm, sim_beacon_frequency - initial_frequency};
+  options.listen = ListenSpec{ListenMode::fm, packet_station_offset};
   options.listen_device = 1;
   receiver_set_listening(*rx, options);
   receiver_open_audio(*rx);
   ASSERT_EQ(backend.opened(), 2) << console.text();
   // The blocks are played only at the end, so none may be dropped for waiting.
   for (int slot : {0, 1}) rx->audio.slots[slot].channel.load()->backlog_high.store(audio_max_queued);
-  // 12.3 s of samples hold the bursts that start at 1 s and 11 s.
-  constexpr int64_t last_read = 12300000LL * 12 / 10 / ring_slot_pairs;
   sim->on_read = [&](int64_t n) {
     wait_until_drained(*rx);
     if (n == last_read) rx->state.running.store(0);
@@ -286,7 +304,7 @@ TEST(ReceiverAudio, TheBeaconHeardOnTheListeningChannelIsDecodedByDirewolf) {
   receiver_start_tuner(*rx);
   receiver_join(*rx);
   AudioChannel* listening = rx->audio.slots[1].channel.load();
-  ASSERT_GT(listening->queued.load(), 100);
+  ASSERT_GT(listening->queued.load(), 20);
   while (listening->queued.load() > 0) ASSERT_TRUE(backend.step(1));
   for (int k = 0; k < 2; ++k) ASSERT_TRUE(backend.step(1));  // the two buffers in flight
 
@@ -295,14 +313,15 @@ TEST(ReceiverAudio, TheBeaconHeardOnTheListeningChannelIsDecodedByDirewolf) {
   for (size_t k = 0; k < left.size(); ++k) {
     left[k] = static_cast<float>(static_cast<int16_t>(played[4 * k] | (played[4 * k + 1] << 8)) / 32767.0);
   }
-  const std::string wav = RXIQ_BINARY_DIR "/tests/receiver-beacon-" + std::to_string(getpid()) + ".wav";
+  const std::string wav = RXIQ_BINARY_DIR "/tests/receiver-packets-" + std::to_string(getpid()) + ".wav";
   write_wav(wav, left, static_cast<uint32_t>(rxiq12_variant.frame_rate));
   const std::string text = run_output(atest + " -B 1200 " + wav + " 2>&1");
   std::remove(wav.c_str());
-  const std::string beacon = "N0CALL-9>APZRXQ,WIDE1-1:!5130.00N/00005.00W-rxiq simulated beacon";
-  size_t found = 0;
-  for (size_t at = text.find(beacon); at != std::string::npos; at = text.find(beacon, at + 1)) ++found;
-  EXPECT_EQ(found, 2u) << text.substr(0, 2000);
+  for (int n = 1; n <= sent; ++n) {
+    EXPECT_NE(text.find("N0CALL-7>APZRXQ,WIDE1-1:>" + std::string(packet_text) + " " + std::to_string(n) + "\n"),
+              std::string::npos)
+        << "packet " << n << "\n" << text.substr(0, 2000);
+  }
   EXPECT_EQ(rx->dsp.overruns.load(), 0u);
 }
 
