@@ -16,8 +16,9 @@ enum class FileStatus { ok, exists, no_space, failed };
 // already; otherwise an existing file is emptied. reason: the system's words on failure.
 FileStatus file_create(const std::string& path, bool exclusive, OutputFile& file, std::string& reason);
 
-// Writes all `size` bytes. A full disk or a file size limit gives no_space.
-FileStatus file_write_all(OutputFile& file, const void* data, size_t size, std::string& reason);
+// Writes all `size` bytes; `written` counts those that went in, all of them or up to a
+// failure. A full disk or a file size limit gives no_space.
+FileStatus file_write_all(OutputFile& file, const void* data, size_t size, size_t& written, std::string& reason);
 
 // Pushes what was written to the disk.
 bool file_sync(OutputFile& file);

@@ -29,8 +29,9 @@ FileStatus file_create(const std::string& path, bool exclusive, OutputFile& file
   return FileStatus::ok;
 }
 
-FileStatus file_write_all(OutputFile& file, const void* data, size_t size, std::string& reason) {
+FileStatus file_write_all(OutputFile& file, const void* data, size_t size, size_t& written, std::string& reason) {
   const auto* bytes = static_cast<const uint8_t*>(data);
+  written = 0;
   while (size > 0) {
     const ssize_t n = ::write(static_cast<int>(file.handle), bytes, size);
     if (n < 0 && errno == EINTR) continue;
@@ -41,6 +42,7 @@ FileStatus file_write_all(OutputFile& file, const void* data, size_t size, std::
       return status_of(error);
     }
     bytes += n;
+    written += static_cast<size_t>(n);
     size -= static_cast<size_t>(n);
   }
   return FileStatus::ok;

@@ -51,18 +51,20 @@ FileStatus file_create(const std::string& path, bool exclusive, OutputFile& file
   return FileStatus::ok;
 }
 
-FileStatus file_write_all(OutputFile& file, const void* data, size_t size, std::string& reason) {
+FileStatus file_write_all(OutputFile& file, const void* data, size_t size, size_t& written, std::string& reason) {
   const auto* bytes = static_cast<const uint8_t*>(data);
+  written = 0;
   while (size > 0) {
     const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-    DWORD written = 0;
-    if (!WriteFile(handle_of(file), bytes, chunk, &written, nullptr) || written == 0) {
+    DWORD done = 0;
+    if (!WriteFile(handle_of(file), bytes, chunk, &done, nullptr) || done == 0) {
       const DWORD error = GetLastError();
       reason = words_of(error);
       return status_of(error);
     }
-    bytes += written;
-    size -= written;
+    bytes += done;
+    written += done;
+    size -= done;
   }
   return FileStatus::ok;
 }
