@@ -277,6 +277,10 @@ void recorder_retune(Recorder& r, uint64_t first_store, uint32_t frequency) {
   {
     std::lock_guard<std::mutex> held(r.lock);
     if (!r.recording || r.closing) return;
+    // A retune to the frequency the recording stands at already (one asked for just
+    // before the start) begins no segment.
+    const uint32_t standing = r.pending_held > 0 ? r.pending[r.pending_held - 1].frequency : r.segments.back().frequency;
+    if (frequency == standing) return;
     if (!r.raw_stream) {
       if (r.pending_held < record_pending_retunes) r.pending[r.pending_held++] = RecordSegment{first_store, frequency};
       r.pending_count.store(r.pending_held, std::memory_order_relaxed);

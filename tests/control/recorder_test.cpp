@@ -40,6 +40,12 @@ TEST(Recorder, NamesTimeAndFrequencyNeverOverwritesAndSaysWhereAndHowLong) {
   const std::vector<uint8_t> block(20480, 7);
   for (int k = 0; k < 3; ++k) recorder_block(recorder, false, block.data(), static_cast<int32_t>(block.size()));
   recorder_block(recorder, true, block.data(), 100);  // the other stream: not recorded
+  // A retune to the frequency it stands at begins nothing; another waits for the DSP
+  // thread to reach its first store, and starts on the frame that store's samples begin.
+  recorder_retune(recorder, 4, 145725000);
+  recorder_retune(recorder, 5, 145725050);
+  recorder_slot_start(recorder, 4, 300);
+  recorder_slot_start(recorder, 5, 700);
   recorder_stop(recorder);
   EXPECT_FALSE(recorder_running(recorder));
 
@@ -49,7 +55,8 @@ TEST(Recorder, NamesTimeAndFrequencyNeverOverwritesAndSaysWhereAndHowLong) {
   EXPECT_NE(text.find("Recording the baseband to " + taken + "-1.sigmf-data (ci16_le)\n"), std::string::npos) << text;
   // 3 blocks of 5,120 frames at 48,000 frames/s.
   EXPECT_NE(text.find("Recording stopped: " + taken + "-1.sigmf-data, 0.3 s, 61440 bytes\n"), std::string::npos) << text;
-  EXPECT_EQ(sigmf_fields(taken + "-1"), "ci16_le\n48000\n1.0.0\n" + version_line + "\n0 145725000\ndatetime 0\n");
+  EXPECT_EQ(sigmf_fields(taken + "-1"), "ci16_le\n48000\n1.0.0\n" + version_line +
+                                            "\n0 145725000\n16060 145725050\ndatetime 0\n");
 }
 
 TEST(Recorder, AFolderThatCannotBeWrittenIsRefusedWithAMessage) {
