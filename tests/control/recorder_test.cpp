@@ -6,7 +6,10 @@
 
 #include <csignal>
 #include <regex>
+#include <fstream>
+#include <iterator>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -108,4 +111,35 @@ TEST(Recorder, AFullDiskStopsTheRecordingAndLeavesItReadable) {
   ASSERT_EQ(made.size(), 1u);
   EXPECT_EQ(read_bytes(made[0] + ".sigmf-data").size(), 200000u) << "up to the limit";
   EXPECT_EQ(sigmf_fields(made[0]), "cu8\n1200000\n1.0.0\n" + version_line + "\n0 433920000\ndatetime 0\n");
+}
+
+// A writer held up (here on a pipe standing where the metadata's temporary file goes,
+// which it opens at the retune before any block) leaves the pool to fill: the blocks
+// beyond it are dropped whole and counted, and those in it are written afterwards.
+TEST(Recorder, AFullPoolDropsWholeBlocksAndCountsThem) {
+  TemporaryFolder folder;
+  ConsoleCapture console;
+  Recorder recorder(rxiq12_variant);
+  ASSERT_TRUE(recorder_start(recorder, RecordSettings{folder.path, true}, 145725000));
+  const std::string temporary = recorder.base_path + ".sigmf-meta.tmp";
+  ASSERT_EQ(mkfifo(temporary.c_str(), 0600), 0);
+  recorder_retune(recorder, 0, 145800000);
+  std::vector<uint8_t> block(65536);
+  for (int k = 0; k < record_pool_blocks + 5; ++k) {
+    block[0] = static_cast<uint8_t>(k);
+    recorder_block(recorder, true, block.data(), 65536);
+  }
+  EXPECT_EQ(recorder.dropped.load(), 5u);
+  {
+    std::ifstream held_up(temporary, std::ios::binary);  // lets the writer go on
+    const std::string meta((std::istreambuf_iterator<char>(held_up)), {});
+    EXPECT_NE(meta.find("145800000"), std::string::npos);
+  }
+  std::remove(temporary.c_str());
+  recorder_stop(recorder);
+  const std::vector<uint8_t> data = read_bytes(recorder.base_path + ".sigmf-data");
+  ASSERT_EQ(data.size(), size_t{record_pool_blocks} * 65536u);
+  for (int k = 0; k < record_pool_blocks; ++k) EXPECT_EQ(data[size_t(k) * 65536u], k) << "in order";
+  EXPECT_EQ(sigmf_fields(recorder.base_path),
+            "cu8\n1200000\n1.0.0\n" + version_line + "\n0 145725000\n0 145800000\ndatetime 0\n");
 }
