@@ -25,8 +25,10 @@ constexpr ValuedFlag listen_device_flag{"--listen-device",
                                         "an output device id from the start-up list (-1: the default)"};
 constexpr ValuedFlag squelch_flag{"--squelch", "a level from -120 to 0 dB (say -60) or off"};
 constexpr ValuedFlag deemphasis_flag{"--deemphasis", "0, 50, 75 or 750 (microseconds)"};
+constexpr ValuedFlag record_flag{"--record", "a folder to record into"};
 constexpr const ValuedFlag* valued_flags[] = {&listen_flag, &listen_device_flag, &squelch_flag,
-                                              &deemphasis_flag};
+                                              &deemphasis_flag, &record_flag};
+constexpr std::string_view record_raw_flag = "--record-raw";
 
 // The valued option argument a names, or null; value_inline set when "=VALUE" follows.
 const ValuedFlag* valued_flag_of(std::string_view a, bool& value_inline) {
@@ -63,6 +65,7 @@ bool read_listen_address(const char* text, std::string& address, uint16_t& port)
 int option_width(int argc, char** argv, int i) {
   const std::string_view a = argv[i];
   bool value_inline = false;
+  if (a == record_raw_flag) return 1;
   if (valued_flag_of(a, value_inline) != nullptr) return value_inline || i + 1 >= argc ? 1 : 2;
   if (a.rfind(std::string(rigctl_flag) + "=", 0) == 0) return 1;
   if (a != rigctl_flag) return 0;
@@ -122,6 +125,10 @@ bool read_valued_option(const Variant& variant, const ValuedFlag& flag, const ch
     read = parse_squelch_text(value, options.squelch);
   } else if (&flag == &deemphasis_flag) {
     read = apply_deemphasis_text(value, options.fm_deemphasis_us, options.wfm_deemphasis_us);
+  } else if (&flag == &record_flag) {
+    read = *value != '\0';
+    options.record_at_start = read;
+    options.record.folder = value;
   }
   if (!read) error = name + " takes " + flag.takes + ", not '" + value + "'";
   return read;
@@ -135,6 +142,10 @@ bool parse_options(const Variant& variant, int argc, char** argv, ReceiverOption
     const int width = option_width(argc, argv, i);
     if (width == 0) continue;
     const std::string_view a = argv[i];
+    if (a == record_raw_flag) {
+      options.record.raw = true;
+      continue;
+    }
     bool value_inline = false;
     if (const ValuedFlag* flag = valued_flag_of(a, value_inline)) {
       const char* value = value_inline ? argv[i] + flag->name.size() + 1 : (width == 2 ? argv[i + 1] : nullptr);
@@ -181,9 +192,15 @@ bool answer_help_or_version(const Variant& variant, int argc, char** argv, FILE*
                    "                           scale (-120 to 0; default off)\n"
                    "  --deemphasis US          750: narrow FM's voice de-emphasis; 50 or 75: wide\n"
                    "                           FM's (default 50); 0: both flat (narrow FM's default)\n"
+                   "  --record DIR             record from start-up into DIR (key R records there\n"
+                   "                           too; default the current folder): SigMF files\n"
+                   "                           rxiq-<UTC time>-<Hz>.sigmf-data and .sigmf-meta\n"
+                   "  --record-raw             record the dongle's bytes (cu8, %d samples/s)\n"
+                   "                           instead of the baseband (ci16_le, %d frames/s)\n"
                    "Keys: Left/Right retune by 50 Hz, F type a frequency, Home/End gain,\n"
                    "N gain mode, M AGC, PgUp/PgDn level line, T top flag, V spectrum display,\n"
-                   "Up/Down squelch, L listening mode, Esc quits.\n"
+                   "Up/Down squelch, L listening mode, R starts/stops a recording, Esc quits.\n"
+                   "The control port's AOS starts a recording, LOS stops it.\n"
                    "Environment: RXIQ_DONGLE=sim (simulated dongle), RXIQ_DISPLAY=kitty|sixel|blocks.\n"
                    "See man %s.\n",
                    variant.program_name, variant.program_name, variant.sample_rate,
@@ -191,7 +208,7 @@ bool answer_help_or_version(const Variant& variant, int argc, char** argv, FILE*
                    rigctl_default_port, rigctl_default_address,
                    listen_offset_limit(variant, ListenMode::fm), listen_offset_limit(variant, ListenMode::wfm),
                    listen_offset_limit(variant, ListenMode::am), listen_offset_limit(variant, ListenMode::usb),
-                   variant.program_name);
+                   variant.sample_rate, variant.frame_rate, variant.program_name);
       return true;
     }
   }

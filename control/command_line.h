@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "control/recorder.h"
 #include "core/listen_mode.h"
 
 struct RxState;
@@ -29,6 +30,8 @@ struct ReceiverOptions {
   int32_t squelch = squelch_off; // --squelch, tenths of a dB
   int32_t fm_deemphasis_us = fm_deemphasis_default_us;  // --deemphasis 750 or 0
   int32_t wfm_deemphasis_us = wfm_deemphasis_default_us;  // --deemphasis 50, 75 or 0
+  bool record_at_start = false;  // --record DIR: record from start-up
+  RecordSettings record;         // --record's folder (key R's too), --record-raw
 };
 
 // Reads the options: --rigctl [ADDRESS:]PORT, --rigctl=[ADDRESS:]PORT, or --rigctl

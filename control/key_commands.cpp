@@ -88,6 +88,9 @@ bool key_command(const KeyTargets& keys, int virtual_key) {
     case 'N':
       s.tuner_gain_mode.store(s.tuner_gain_mode.load() < 2 ? s.tuner_gain_mode.load() + 1 : 0);
       break;
+    case 'R':
+      if (keys.toggle_recording) keys.toggle_recording(keys.context);
+      break;
     case 'T':
       toggle(s.top_flag);
       print_console("\nTop %u      \n", static_cast<unsigned>(s.top_flag.load()));

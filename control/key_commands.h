@@ -14,6 +14,7 @@ struct KeyTargets {
   void (*start_display)(void* context) = nullptr;
   void* context = nullptr;
   FrequencyPrompt* prompt = nullptr;
+  void (*toggle_recording)(void* context) = nullptr;  // key R
 };
 
 // What became of a request to tune to a frequency.

@@ -5,7 +5,7 @@
 
 bool loss_report_due(LossReport& report, const LossCounts& counts, int64_t now_ms) {
   const bool grew = counts.late > report.shown.late || counts.overrun > report.shown.overrun ||
-                    counts.underruns > report.shown.underruns;
+                    counts.underruns > report.shown.underruns || counts.record_dropped > report.shown.record_dropped;
   if (!grew) return false;
   if (report.printed && now_ms - report.printed_ms < loss_report_interval_ms) return false;
   report.shown = counts;
@@ -20,7 +20,13 @@ std::string loss_report_text(const LossCounts& counts) {
                 "Lost %" PRIu64 " audio blocks (late), %" PRIu64 " sample blocks (overrun), %" PRIu64
                 " underruns\n",
                 counts.late, counts.overrun, counts.underruns);
-  return text;
+  std::string line = text;
+  if (counts.record_dropped != 0) {
+    line.pop_back();
+    std::snprintf(text, sizeof text, ", %" PRIu64 " blocks not recorded (recording queue full)\n", counts.record_dropped);
+    line += text;
+  }
+  return line;
 }
 
 std::string loss_status_text(const LossCounts& counts, int32_t backlog, uint64_t start_dropped) {

@@ -13,6 +13,7 @@ struct LossCounts {
   uint64_t late = 0;       // audio blocks dropped by the playback side
   uint64_t overrun = 0;    // sample-ring blocks lost to the tuner lapping the reader
   uint64_t underruns = 0;  // times the audio ring ran dry while sound played
+  uint64_t record_dropped = 0;  // blocks the recording's full queue refused
 };
 
 struct LossReport {

@@ -56,8 +56,23 @@ void bring_picture_back() {
 // Finished PCM blocks go to audio channel 0; a refused block is dropped. The audio ring
 // holds whole blocks, so the two sizes are one.
 static_assert(block_bytes == audio_block_bytes, "a PCM block from the DSP thread fills one audio block");
-int write_to_channel_0(void* slots, const void* data, int length) {
-  return audio_write(*static_cast<AudioSlots*>(slots), 0, data, length);
+// The baseband goes to the recording as well while one runs: one relaxed load otherwise.
+int write_to_channel_0(void* receiver, const void* data, int length) {
+  Receiver& r = *static_cast<Receiver*>(receiver);
+  if (r.recorder.on.load(std::memory_order_relaxed)) recorder_block(r.recorder, false, data, length);
+  return audio_write(r.audio, 0, data, length);
+}
+
+// The tuner's and the DSP thread's taps for the recording.
+void record_raw_block(void* recorder, const uint8_t* block, int32_t bytes) {
+  Recorder& r = *static_cast<Recorder*>(recorder);
+  if (r.on.load(std::memory_order_relaxed)) recorder_block(r, true, block, bytes);
+}
+void record_retune(void* recorder, uint64_t first_store, uint32_t frequency) {
+  recorder_retune(*static_cast<Recorder*>(recorder), first_store, frequency);
+}
+void record_slot_start(void* recorder, uint64_t store, int32_t frames_collected) {
+  recorder_slot_start(*static_cast<Recorder*>(recorder), store, frames_collected);
 }
 
 // The listening channel's blocks go to audio channel 1.
@@ -70,8 +85,10 @@ bool listening(const Receiver& r) { return r.state.listen_mode.load(std::memory_
 
 DspLinks dsp_links(Receiver& r) {
   DspLinks links{r.state, r.ring, r.filter, r.dsp, r.spectrum,
-                 BlockSink{write_to_channel_0, &r.audio}};
+                 BlockSink{write_to_channel_0, &r}};
   links.ring_stored = &r.ring_stored;
+  links.slot_start = record_slot_start;
+  links.slot_context = &r.recorder;
   if (listening(r)) links.listen_sink = BlockSink{write_to_channel_1, &r.audio};
   return links;
 }
@@ -111,7 +128,8 @@ struct LossWatch {
     const AudioLosses listen = audio_losses(receiver.audio, 1);
     const LossCounts counts{baseband.dropped + listen.dropped,
                             receiver.dsp.overruns.load(std::memory_order_relaxed),
-                            baseband.underruns + listen.underruns};
+                            baseband.underruns + listen.underruns,
+                            receiver.recorder.dropped.load(std::memory_order_relaxed)};
     if (loss_report_due(report, counts, now)) print_console("%s", loss_report_text(counts).c_str());
     if (status_path && *status_path) {
       write_status_file(status_path, loss_status_text(counts, std::max(baseband.backlog, listen.backlog),
@@ -173,6 +191,12 @@ void receiver_start_tuner(Receiver& r) {
   fir_init_channel(r.filter, r.variant);
   listen_set_rates(r.dsp.listen, r.variant.sample_rate, r.variant.frame_rate);
   TunerLinks links{r.state, r.variant, *r.dongle, r.ring, &r.ring_stored};
+  // The raw stream is recorded here rather than where the DSP thread takes it: the same
+  // thread stores the blocks and applies the retunes, so a segment's sample index is
+  // exact, and a block the DSP thread loses to an overrun is still recorded.
+  links.stored = record_raw_block;
+  links.retuned = record_retune;
+  links.tap_context = &r.recorder;
   r.tuner = std::thread([links] {
     name_current_thread("tuner");
     tuner_thread(links);
@@ -206,10 +230,25 @@ void receiver_join(Receiver& receiver) {
 
 void display_start(Receiver& receiver) { display_start(receiver.state, receiver.display); }
 
+void receiver_record(Receiver& receiver, bool start) {
+  if (!start) {
+    recorder_stop(receiver.recorder);
+    return;
+  }
+  recorder_start(receiver.recorder, receiver.record_settings,
+                 static_cast<uint32_t>(receiver.state.frequency.load(std::memory_order_relaxed)));
+}
+
+void receiver_toggle_recording(Receiver& receiver) {
+  recorder_toggle(receiver.recorder, receiver.record_settings,
+                  static_cast<uint32_t>(receiver.state.frequency.load(std::memory_order_relaxed)));
+}
+
 KeyTargets receiver_keys(Receiver& receiver) {
   return KeyTargets{receiver.state, receiver.variant,
                     [](void* r) { display_start(*static_cast<Receiver*>(r)); }, &receiver,
-                    &receiver.prompt};
+                    &receiver.prompt,
+                    [](void* r) { receiver_toggle_recording(*static_cast<Receiver*>(r)); }};
 }
 
 void print_start_time() {
@@ -241,6 +280,7 @@ int HandlerRoutine(int control_type) {
       display_close(receiver->display);
       audio_close(receiver->audio, 0);
       audio_close(receiver->audio, 1);
+      recorder_stop(receiver->recorder);
     }
     print_console("%s", handler_end_text);
     return 0;
@@ -276,10 +316,14 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   audio_system_start();
   print_device_lists();
   receiver_open_audio(*receiver);
+  receiver->record_settings = options.record;
   receiver_start_tuner(*receiver);
+  if (options.record_at_start) receiver_record(*receiver, true);
   if (options.rigctl) {
     receiver->rigctl.address = options.rigctl_address;
     receiver->rigctl.port = options.rigctl_port;
+    receiver->rigctl.pass_mark = [](void* r, bool start) { receiver_record(*static_cast<Receiver*>(r), start); };
+    receiver->rigctl.pass_context = receiver;
     rigctl_start(receiver->rigctl, receiver->state, variant, &receiver->dsp.level_dbfs,
                  &receiver->dsp.listen.squelch_open);
   }
@@ -292,6 +336,7 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   // joins the display thread.
   display_close(receiver->display);
   print_console("%s", loop_end_text);
+  recorder_stop(receiver->recorder);
   audio_close(receiver->audio, 0);
   audio_close(receiver->audio, 1);
   control_events_remove();

@@ -8,6 +8,7 @@
 #include "audio/audio_channel.h"
 #include "control/command_line.h"
 #include "control/key_commands.h"
+#include "control/recorder.h"
 #include "control/rigctl_server.h"
 #include "core/rx_state.h"
 #include "display/display_thread.h"
@@ -39,6 +40,8 @@ struct Receiver {
   RigctlServer rigctl;      // the control port, when asked for
   int32_t listen_device = -1;  // the listening channel's wave-output id (audio slot 1)
   FrequencyPrompt prompt;   // key F; the key loop's alone
+  Recorder recorder{variant};  // key R, --record, the control port's AOS and LOS
+  RecordSettings record_settings;  // where and what key R and AOS record; set at start-up
 
   // The tuner and DSP threads. The programs detach them (they stop on `running`, and
   // whatever has not finished ends with the process); tests keep them to join.
@@ -85,6 +88,11 @@ void receiver_stop(Receiver& receiver);
 // Waits for the tuner and DSP threads to end (tests only; they end once running is
 // cleared).
 void receiver_join(Receiver& receiver);
+
+// Starts or stops a recording of what record_settings asks for, at the frequency asked
+// for last (key R and the control port's AOS and LOS).
+void receiver_record(Receiver& receiver, bool start);
+void receiver_toggle_recording(Receiver& receiver);
 
 // Starts the display thread for key V.
 void display_start(Receiver& receiver);

@@ -247,7 +247,6 @@ void get_dcd(const RigctlLinks& l, const std::string_view*, Reply& r) {
 void refuse(const RigctlLinks&, const std::string_view*, Reply& r) { r.fail(rig_enavail); }
 void zero(const RigctlLinks&, const std::string_view*, Reply& r) { r.value("0"); }
 void one(const RigctlLinks&, const std::string_view*, Reply& r) { r.value("1"); }
-void nothing(const RigctlLinks&, const std::string_view*, Reply&) {}
 
 std::string dump_state_text(const RxState& s) {
   const TunerRange range = tuner_range(s.tuner_type.load(std::memory_order_relaxed));
@@ -311,8 +310,15 @@ const Command commands[] = {
     {0, "dump_state", 0, dump_state, {"", nullptr}},
 };
 
-// gpredict's pass marks, which other receivers take as recording cues.
-const Command pass_mark = {0, "pass_mark", 0, nothing, {nullptr, nullptr}};
+// gpredict's pass marks: AOS starts the recording, LOS stops it.
+void pass_start(const RigctlLinks& l, const std::string_view*, Reply&) {
+  if (l.pass_mark) l.pass_mark(l.pass_context, true);
+}
+void pass_end(const RigctlLinks& l, const std::string_view*, Reply&) {
+  if (l.pass_mark) l.pass_mark(l.pass_context, false);
+}
+const Command pass_start_mark = {0, "pass_start", 0, pass_start, {nullptr, nullptr}};
+const Command pass_end_mark = {0, "pass_end", 0, pass_end, {nullptr, nullptr}};
 
 const Command* find_by_letter(char letter) {
   for (const Command& c : commands) {
@@ -433,7 +439,7 @@ std::string rigctl_answer(const RigctlLinks& links, std::string_view line, bool&
     const Command* command = nullptr;
     std::string_view inline_arg;
     if (token == "AOS" || token == "LOS") {
-      command = &pass_mark;
+      command = token == "AOS" ? &pass_start_mark : &pass_end_mark;
     } else if (token[0] == '\\') {
       command = find_by_name(token.substr(1));
     } else if (token == "q" || token == "Q") {

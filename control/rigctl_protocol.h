@@ -38,6 +38,9 @@ struct RigctlLinks {
   const std::atomic<float>* level_dbfs = nullptr;
   // The listening channel's squelch (ListenChannel::squelch_open), for carrier detect.
   const std::atomic<uint8_t>* squelch_open = nullptr;
+  // AOS (start true) and LOS (false): the recording. Null: they do nothing.
+  void (*pass_mark)(void* context, bool start) = nullptr;
+  void* pass_context = nullptr;
 };
 
 // Hamlib's squelch level, 0 to 1, and the threshold in tenths of a dB: 0 is off, any

@@ -198,7 +198,7 @@ bool rigctl_start(RigctlServer& server, RxState& state, const Variant& variant,
   print_console("rigctl: control port on %s (Hamlib NET rigctl)\n",
                 host_port_text(server.address, static_cast<uint16_t>(server.bound_port.load())).c_str());
   server.stop.store(false);
-  RigctlLinks links{state, server.shared, variant, level_dbfs, squelch_open};
+  RigctlLinks links{state, server.shared, variant, level_dbfs, squelch_open, server.pass_mark, server.pass_context};
   server.thread = std::thread([&server, listener, links] { serve(server, listener, links); });
   return true;
 }

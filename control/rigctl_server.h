@@ -26,6 +26,10 @@ struct RigctlServer {
   uint16_t port = rigctl_default_port;  // 0: any free port
   RigctlShared shared;
 
+  // AOS and LOS, set before rigctl_start (RigctlLinks::pass_mark).
+  void (*pass_mark)(void* context, bool start) = nullptr;
+  void* pass_context = nullptr;
+
   std::atomic<bool> stop{false};
   std::atomic<bool> stopping{false};  // the first rigctl_stop joins the thread
   std::atomic<int> bound_port{0};  // the port listened on, once listening

@@ -249,6 +249,7 @@ void dsp_consume_slot(const DspLinks& links) {
   if (take.torn) lost += 1u;
   if (lost != 0) dsp.overruns.store(dsp.overruns.load(std::memory_order_relaxed) + lost, std::memory_order_relaxed);
   if (take.torn) return;
+  if (links.slot_start != nullptr) links.slot_start(links.slot_context, take.store, dsp.out_count);
   dsp_convert_bytes(dsp, dsp.slot_bytes, 2 * take.pairs, dsp.slot_samples);
   const DspChain chain{links.state, links.filter, links.dsp, links.spectrum, links.sink, links.listen_sink};
   dsp_process_samples(chain, dsp.slot_samples, take.pairs);

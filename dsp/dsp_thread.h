@@ -90,6 +90,11 @@ struct DspLinks {
   WakeEvent* ring_stored = nullptr;
   int store_wait_ms = dsp_store_wait_ms;
   BlockSink listen_sink{};  // the listening channel's audio; none: not produced
+  // Called before each slot is processed with its store number and the frames of the
+  // next PCM block already collected, so that a recording can place a retune on the
+  // frame where the new frequency's first sample lands. Null: not called.
+  void (*slot_start)(void* context, uint64_t store, int32_t frames_collected) = nullptr;
+  void* slot_context = nullptr;
 };
 
 // The thread body; the receiver runs it on a std::thread. Ends when running is

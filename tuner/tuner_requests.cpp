@@ -10,6 +10,11 @@ void tuner_apply_requests(TunerLinks& links, Dongle* dev, TunerApplied& applied,
     applied.frequency = frequency_now;
     if (dongle.set_center_freq(dev, static_cast<uint32_t>(frequency_now)) < 0) {
       print_console("\nFailed to center freq. %u\n", static_cast<uint32_t>(frequency_now));
+    } else if (links.retuned) {
+      // The blocks stored so far were read at the old frequency; the next one is the first
+      // at the new. Only this thread stores, so the count is exact.
+      links.retuned(links.tap_context, links.ring.ring_stores.load(std::memory_order_relaxed),
+                    static_cast<uint32_t>(frequency_now));
     }
   }
 

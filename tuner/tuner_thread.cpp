@@ -50,6 +50,7 @@ int tuner_thread(TunerLinks links) {
       failed_in_row = 0;
     }
     ring_store(links.ring, read_buffer.get());
+    if (links.stored) links.stored(links.tap_context, read_buffer.get(), read_block_bytes);
     if (links.ring_stored && ring_wake_due(links.ring)) wake_event_set(*links.ring_stored);
     tuner_apply_requests(links, dev, applied, first_pass);
     first_pass = false;

@@ -26,6 +26,11 @@ struct TunerLinks {
   DongleApi& dongle;
   SampleRing& ring;
   WakeEvent* ring_stored = nullptr;  // set when a store reaches the reader's wake-up, and once the reading stops
+  // The recording's taps (null: none): each block just stored, and each applied retune
+  // with the number of the first store at the new frequency.
+  void (*stored)(void* context, const uint8_t* block, int32_t bytes) = nullptr;
+  void (*retuned)(void* context, uint64_t first_store, uint32_t frequency) = nullptr;
+  void* tap_context = nullptr;
 };
 
 // The thread body. Returns 0 when the read loop ends (running cleared, or the dongle

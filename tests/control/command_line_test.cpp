@@ -214,6 +214,24 @@ TEST(CommandLine, ListeningOptionsStandAnywhereAndTheNumbersKeepTheirPlaces) {
   EXPECT_FALSE(with_options({"--listen", "fm@30000"}).ok);
 }
 
+TEST(CommandLine, RecordingOptionsStandAnywhereAndTheNumbersKeepTheirPlaces) {
+  Parsed p = with_options({"--record-raw", "145800000", "--record", "/tmp/a b", "2"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_TRUE(p.options.record_at_start);
+  EXPECT_EQ(p.options.record.folder, "/tmp/a b");
+  EXPECT_TRUE(p.options.record.raw);
+  EXPECT_EQ(p.state->frequency.load(), 145800000);
+  EXPECT_EQ(p.state->out_device.load(), 2);
+
+  // Key R alone: the current folder, the baseband.
+  Parsed none = with_options({});
+  EXPECT_FALSE(none.options.record_at_start);
+  EXPECT_EQ(none.options.record.folder, ".");
+  EXPECT_FALSE(none.options.record.raw);
+  EXPECT_EQ(with_options({"--record"}).error, "--record needs a value: a folder to record into");
+  EXPECT_FALSE(with_options({"--record="}).ok);
+}
+
 TEST(CommandLine, ListeningValuesThatDoNotReadOrDoNotFitAreRefusedWithTheReason) {
   const std::pair<std::vector<const char*>, std::string> cases[] = {
       {{"145800000", "--listen"}, "--listen needs a value: MODE[@OFFSET]"},

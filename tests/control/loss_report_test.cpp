@@ -14,6 +14,7 @@ TEST(LossReport, OneLineAtMostEveryTenSecondsAndOnlyWhenACountGrew) {
   EXPECT_EQ(report.shown.overrun, 1u);
   EXPECT_FALSE(loss_report_due(report, {4, 1, 0}, 90000)) << "no growth, no line";
   EXPECT_TRUE(loss_report_due(report, {4, 1, 1}, 90000)) << "an underrun is a loss too";
+  EXPECT_TRUE(loss_report_due(report, {4, 1, 1, 1}, 100000)) << "so is a block the recording dropped";
 }
 
 TEST(LossReport, Texts) {
@@ -21,6 +22,9 @@ TEST(LossReport, Texts) {
             "Lost 3 audio blocks (late), 0 sample blocks (overrun), 2 underruns\n");
   EXPECT_EQ(loss_report_text({18446744073709551615u, 7, 0}),
             "Lost 18446744073709551615 audio blocks (late), 7 sample blocks (overrun), 0 underruns\n");
+  EXPECT_EQ(loss_report_text({0, 0, 0, 4}),
+            "Lost 0 audio blocks (late), 0 sample blocks (overrun), 0 underruns, 4 blocks not recorded "
+            "(recording queue full)\n");
   EXPECT_EQ(loss_status_text({1, 2, 3}, 4, 5),
             "backlog 4\nlate 1\noverrun 2\nunderruns 3\nstart_dropped 5\n");
 }

@@ -20,6 +20,7 @@
 #include "terminal/key_decoder.h"
 #include "tests/support/child_process.h"
 #include "tests/support/console_capture.h"
+#include "tests/support/sigmf_files.h"
 #include "tests/support/tcp_client.h"
 #include "tests/support/virtual_wave_device.h"
 #include "tests/support/packet_recording.h"
@@ -151,6 +152,7 @@ struct UnpacedReceiver {
   void start(std::function<void()> at_retune) {
     sim->on_read = [this, at_retune](int64_t n) {
       wait_until_drained(*rx);
+      if (every_read) every_read(n);
       if (n == retune_read) at_retune();
       if (n == last_read) rx->state.running.store(0);
     };
@@ -165,9 +167,74 @@ struct UnpacedReceiver {
   SimDongle* sim = nullptr;
   std::unique_ptr<Receiver> rx;
   std::unique_ptr<ChannelCloser> closing;  // first to go: the receiver still stands
+  std::function<void(int64_t)> every_read;  // runs at each read, before at_retune
 };
 
+// Records reads 2 to 19 with a Right during reads 6, 10 and 14: each applies after its
+// read is stored, so stores 5, 9 and 13 (reads 7, 11, 15) are the first at the new
+// frequencies. Returns the recording's path without extension.
+std::string record_three_rights(UnpacedReceiver& r, const std::string& folder, bool raw) {
+  r.rx->record_settings = RecordSettings{folder, raw};
+  receiver_record(*r.rx, true);
+  r.every_read = [&r](int64_t n) {
+    if (n == 6 || n == 10 || n == 14) key_command(receiver_keys(*r.rx), vk_right);
+  };
+  r.start([] {});
+  receiver_join(*r.rx);
+  receiver_record(*r.rx, false);
+  const std::vector<std::string> made = recordings_in(folder);
+  return made.size() == 1 ? made[0] : std::string();
+}
+
+const std::string recorder_line = std::string("rxiq12 ") + rxiq_version;
+
 }  // namespace
+
+// What was played is what was recorded, and each retune starts a segment on the frame
+// that the first sample read at the new frequency goes into (one frame per 25 samples).
+TEST(ReceiverAudio, TheBasebandRecordingHoldsThePlayedBlocksAndASegmentAtEachRetune) {
+  TemporaryFolder folder;
+  UnpacedReceiver r("record");
+  const std::string base = record_three_rights(r, folder.path, false);
+  ASSERT_FALSE(base.empty()) << r.console.text();
+  EXPECT_EQ(r.rx->dsp.overruns.load(), 0u);
+  ASSERT_EQ(r.rx->audio.slots[0].channel.load()->queued.load(), 4);
+  for (int i = 0; i < 8; ++i) ASSERT_TRUE(r.backend.step());
+  const std::vector<uint8_t> all_played = r.backend.record(0).played;
+  const std::vector<const int16_t*> sound = sound_blocks(all_played);
+  ASSERT_EQ(sound.size(), 4u);
+  std::vector<uint8_t> played;
+  for (const int16_t* block : sound) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(block);
+    played.insert(played.end(), bytes, bytes + audio_block_bytes);
+  }
+  EXPECT_TRUE(read_bytes(base + ".sigmf-data") == played) << "the recording is the played baseband";
+  auto frame_of_store = [](uint64_t store) { return std::to_string(store * ring_slot_pairs / 25); };
+  EXPECT_EQ(sigmf_fields(base), "ci16_le\n48000\n1.0.0\n" + recorder_line + "\n0 145725000\n" +
+                                    frame_of_store(5) + " 145725050\n" + frame_of_store(9) + " 145725100\n" +
+                                    frame_of_store(13) + " 145725150\ndatetime 0\n");
+  EXPECT_NE(r.console.text().find("Recording stopped: " + base + ".sigmf-data, 0.4 s, 81920 bytes\n"),
+            std::string::npos)
+      << r.console.text();
+}
+
+TEST(ReceiverAudio, TheRawRecordingHoldsEveryStoredBlockAndASegmentAtEachRetune) {
+  TemporaryFolder folder;
+  UnpacedReceiver r("record-raw");
+  const std::string base = record_three_rights(r, folder.path, true);
+  ASSERT_FALSE(base.empty()) << r.console.text();
+  const std::vector<uint8_t> data = read_bytes(base + ".sigmf-data");
+  ASSERT_EQ(data.size(), r.rx->ring.ring_stores.load() * ring_slot_bytes) << "every stored block";
+  auto sample_of_store = [](uint64_t store) { return std::to_string(store * ring_slot_pairs); };
+  EXPECT_EQ(sigmf_fields(base), "cu8\n1200000\n1.0.0\n" + recorder_line + "\n0 145725000\n" +
+                                    sample_of_store(5) + " 145725050\n" + sample_of_store(9) + " 145725100\n" +
+                                    sample_of_store(13) + " 145725150\ndatetime 0\n");
+  // The last block stored is the one recorded last.
+  std::vector<uint8_t> last(ring_slot_bytes);
+  const int32_t slot = (r.rx->ring.ring_write.load() + ring_slots - 1) % ring_slots;
+  ring_take_bytes(r.rx->ring, slot, last.data());
+  EXPECT_TRUE(std::equal(last.begin(), last.end(), data.end() - ring_slot_bytes));
+}
 
 TEST(ReceiverAudio, PlayedBasebandHoldsTheCarrierAndFollowsThreeRights) {
   UnpacedReceiver r("test");

@@ -6,6 +6,8 @@
 #include "terminal/terminal_graphics.h"
 #include "tests/support/loopback.h"
 #include "tests/support/pty_process.h"
+#include "tests/support/sigmf_files.h"
+#include "variants/variant.h"
 #include "tests/support/tcp_client.h"
 
 using namespace std::chrono_literals;
@@ -362,4 +364,71 @@ TEST(Receiver, ListeningChannelsStartUpLinesAndARefusedOffset) {
                                        "take from the baseband in rxiq12 (at most 11200 Hz either side) (see "
                                        "rxiq12 --help)"))
       << far.output() << " and nothing started";
+}
+
+namespace {
+
+const std::vector<std::string> sim_environment = [] {
+  std::vector<std::string> env = environment;
+  env.push_back("RXIQ_DONGLE=sim");
+  return env;
+}();
+
+// Reads the program's output until the folder's newest recording holds at least `bytes`
+// bytes of samples; returns its path without extension ("" if it never does).
+std::string wait_for_recorded(PtyProcess& rx, const std::string& folder, size_t count, uintmax_t bytes) {
+  auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::vector<std::string> made = recordings_in(folder);
+    std::error_code error;
+    if (made.size() == count && std::filesystem::file_size(made.back() + ".sigmf-data", error) >= bytes) {
+      return made.back();
+    }
+    rx.wait_for("\x01", 10ms);
+  }
+  return "";
+}
+
+const std::string recorder_line = std::string("rxiq12 ") + rxiq_version;
+
+}  // namespace
+
+// Killed mid-recording, the program leaves a recording that reads back: the metadata
+// written at the start parses, and the data holds whole blocks of what was written.
+TEST(Receiver, ARecordingSurvivesAKill) {
+  TemporaryFolder folder;
+  PtyProcess rx(program, {"--record", folder.path}, sim_environment, true);
+  ASSERT_TRUE(rx.wait_for("Recording the baseband to " + folder.path + "/rxiq-", 20s)) << rx.output();
+  const std::string base = wait_for_recorded(rx, folder.path, 1, 2 * 20480);
+  ASSERT_FALSE(base.empty()) << rx.output();
+  kill(rx.pid(), SIGKILL);
+  rx.wait_exit(10s);
+  EXPECT_EQ(read_bytes(base + ".sigmf-data").size() % 20480, 0u);
+  EXPECT_EQ(sigmf_fields(base), "ci16_le\n48000\n1.0.0\n" + recorder_line + "\n0 145725000\ndatetime 0\n");
+}
+
+// R stops the recording --record started and starts another; Esc closes that one, and
+// the program says where each went and how long it is.
+TEST(Receiver, KeyRStopsAndStartsAndEscClosesTheRecording) {
+  TemporaryFolder folder;
+  PtyProcess rx(program, {"--record-raw", "--record=" + folder.path}, sim_environment, true);
+  ASSERT_TRUE(rx.wait_for("Recording the dongle's stream to " + folder.path + "/rxiq-", 20s)) << rx.output();
+  ASSERT_FALSE(wait_for_recorded(rx, folder.path, 1, 65536).empty()) << rx.output();
+  rx.send("r");
+  ASSERT_TRUE(rx.wait_for(" bytes\n", 20s)) << rx.output();
+  rx.send("r");
+  ASSERT_FALSE(wait_for_recorded(rx, folder.path, 2, 65536).empty()) << rx.output();
+  rx.send("\x1b");
+  const int status = rx.wait_exit(20s);
+  ASSERT_TRUE(WIFEXITED(status)) << rx.output();
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::vector<std::string> made = recordings_in(folder.path);
+  ASSERT_EQ(made.size(), 2u);
+  for (const std::string& base : made) {
+    const uintmax_t bytes = std::filesystem::file_size(base + ".sigmf-data");
+    EXPECT_EQ(bytes % 65536, 0u);
+    EXPECT_EQ(sigmf_fields(base), "cu8\n1200000\n1.0.0\n" + recorder_line + "\n0 145725000\ndatetime 0\n");
+    EXPECT_NE(rx.output().find(base + ".sigmf-data, "), std::string::npos);
+    EXPECT_NE(rx.output().find(" s, " + std::to_string(bytes) + " bytes\n"), std::string::npos) << rx.output();
+  }
 }

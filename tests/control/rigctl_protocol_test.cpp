@@ -181,8 +181,13 @@ TEST_F(Port, TheCommandsGpredictSends) {
   EXPECT_EQ(ask("F  145800000"), "RPRT 0\n");
   EXPECT_EQ(ask("f"), "145800000\n");
   EXPECT_EQ(ask("\x8b"), "0\n");
+  // The pass marks start and stop the recording.
+  std::string marks;
+  links.pass_mark = [](void* to, bool start) { *static_cast<std::string*>(to) += start ? "start " : "stop "; };
+  links.pass_context = &marks;
   EXPECT_EQ(ask("AOS"), "RPRT 0\n");
   EXPECT_EQ(ask("LOS"), "RPRT 0\n");
+  EXPECT_EQ(marks, "start stop ");
   EXPECT_EQ(ask("q"), "");
   EXPECT_TRUE(quit);
 }
