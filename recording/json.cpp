@@ -200,12 +200,12 @@ struct Parser {
     while (true) {
       skip_space();
       if (at >= text.size() || text[at] != '"') return fail("expected a member's name in quotes");
-      std::pair<std::string, JsonValue> member;
-      if (!string(member.first)) return false;
+      JsonMember member;
+      if (!string(member.name)) return false;
       skip_space();
       if (at >= text.size() || text[at] != ':') return fail("expected : after a member's name");
       ++at;
-      if (!value(member.second, depth)) return false;
+      if (!value(member.value, depth)) return false;
       v.members.push_back(std::move(member));
       skip_space();
       if (at >= text.size()) return fail("an object is not closed");
@@ -225,7 +225,7 @@ const JsonValue* JsonValue::member(std::string_view name) const {
   if (type != Type::object) return nullptr;
   const JsonValue* found = nullptr;
   for (const auto& m : members) {
-    if (m.first == name) found = &m.second;
+    if (m.name == name) found = &m.value;
   }
   return found;
 }

@@ -7,10 +7,11 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 inline constexpr int json_max_depth = 64;
+
+struct JsonMember;
 
 struct JsonValue {
   enum class Type { null, boolean, number, string, array, object };
@@ -19,13 +20,18 @@ struct JsonValue {
   double number = 0;
   std::string text;                                      // string
   std::vector<JsonValue> items;                          // array
-  std::vector<std::pair<std::string, JsonValue>> members;  // object, in the order written
+  std::vector<JsonMember> members;  // object, in the order written
 
   // The member called name of an object (the last one, if written twice); null if absent
   // or if this is no object.
   const JsonValue* member(std::string_view name) const;
   bool is_number() const { return type == Type::number; }
   bool is_string() const { return type == Type::string; }
+};
+
+struct JsonMember {
+  std::string name;
+  JsonValue value;
 };
 
 // Parses text as one JSON value with nothing but white space around it. On failure returns

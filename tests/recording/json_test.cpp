@@ -13,7 +13,7 @@ TEST(Json, ReadsValuesWithTheirEscapes) {
       << error;
   ASSERT_EQ(v.type, JsonValue::Type::object);
   EXPECT_EQ(v.member("a")->number, 0) << "the last of a name written twice";
-  const JsonValue& list = v.members[0].second;
+  const JsonValue& list = v.members[0].value;
   ASSERT_EQ(list.items.size(), 5u);
   EXPECT_EQ(list.items[1].number, -2500);
   EXPECT_TRUE(list.items[2].boolean);
