@@ -1,8 +1,8 @@
 #include "recording/json.h"
 
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
+#include <system_error>
 
 namespace {
 
@@ -135,10 +135,21 @@ struct Parser {
       if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
       if (digits() == 0) return fail("a number needs digits in its exponent");
     }
-    const std::string copy(text.substr(start, at - start));
-    errno = 0;
-    out = std::strtod(copy.c_str(), nullptr);
-    if (!std::isfinite(out)) return fail("a number too large");
+    // from_chars reads the same whatever the locale (the receiver sets the user's, whose
+    // decimal point may be a comma).
+    const auto [end, code] = std::from_chars(text.data() + start, text.data() + at, out);
+    if (code == std::errc::result_out_of_range) {
+      // Too small underflows to zero; too large is refused.
+      const size_t e = text.find_first_of("eE", start);
+      if (e < at && text[e + 1] == '-') {
+        out = 0;
+        return true;
+      }
+      return fail("a number too large");
+    }
+    if (code != std::errc() || end != text.data() + at || !std::isfinite(out)) {
+      return fail("a number too large");
+    }
     return true;
   }
 

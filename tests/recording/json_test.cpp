@@ -20,6 +20,10 @@ TEST(Json, ReadsValuesWithTheirEscapes) {
   EXPECT_EQ(list.items[4].type, JsonValue::Type::null);
   EXPECT_EQ(v.member("s")->text, "x\"\\/\n\xC3\xA9\xF0\x9F\x98\x80");
   EXPECT_EQ(v.member("missing"), nullptr);
+
+  ASSERT_TRUE(parse_json("[0.25, 1e-999, -0]", v, error)) << error;
+  EXPECT_EQ(v.items[0].number, 0.25);
+  EXPECT_EQ(v.items[1].number, 0) << "too small is zero";
 }
 
 TEST(Json, RefusesWhatIsNotJsonAndSaysWhere) {
