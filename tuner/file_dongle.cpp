@@ -34,12 +34,15 @@ bool holds(const FileDongle& d, Dongle* dev) {
 
 uint8_t to_byte(double v) { return static_cast<uint8_t>(std::clamp(std::floor(v + 0.5), 0.0, 255.0)); }
 
-// The fraction of a turn of shift * n / rate, exactly: both reduced modulo the rate first.
+// The fraction of a turn of shift * n / rate, exactly: both reduced modulo the rate first,
+// and multiplied in two halves so that no product passes 2^49.
 double turns(int64_t shift, uint32_t rate, int64_t n) {
   const int64_t r = rate;
-  const int64_t s = ((shift % r) + r) % r;
-  const int64_t k = ((n % r) + r) % r;
-  return static_cast<double>((s * k) % r) / static_cast<double>(r);
+  const auto s = static_cast<uint64_t>(((shift % r) + r) % r);
+  const auto k = static_cast<uint64_t>(((n % r) + r) % r);
+  const uint64_t high = s * (k >> 16) % rate;
+  const uint64_t product = (high * 65536 + s * (k & 0xFFFF)) % rate;
+  return static_cast<double>(product) / static_cast<double>(rate);
 }
 
 }  // namespace
