@@ -255,7 +255,9 @@ bool open_wav(const std::string& path, const RecordingOptions& options, Recordin
         if (body.size() < 16) return refuse("the fmt chunk is too short");
         const uint16_t tag = le16(&body[0]), channels = le16(&body[2]);
         bits = le16(&body[14]);
-        if (tag != 1 && tag != 0xFFFE) return refuse("not PCM");
+        // WAVE_FORMAT_EXTENSIBLE names its format in the first two bytes of a GUID.
+        const bool extensible_pcm = tag == 0xFFFE && body.size() >= 26 && le16(&body[24]) == 1;
+        if (tag != 1 && !extensible_pcm) return refuse("not PCM");
         if (channels != 2) return refuse(std::to_string(channels) + " channels, not 2 (I and Q)");
         if (bits != 8 && bits != 16) return refuse(std::to_string(bits) + "-bit samples, not 8 or 16");
         info.rate = le32(&body[4]);
