@@ -174,3 +174,23 @@ TEST(Recording, WhatCannotBePlayedIsNamedWithItsReason) {
   EXPECT_FALSE(open_recording((folder.path / "empty.cu8").string(), {1200000, 0}, info, error));
   EXPECT_EQ(error, "empty.cu8 holds no samples");
 }
+
+// Every cut of a WAV file is refused with a reason, but the whole file.
+TEST(Recording, EveryTruncationOfAWavFileIsReadOrRefused) {
+  Folder folder;
+  const std::string whole = wav(16, int16s({1, 2, 3, 4, 5, 6}), 40);
+  for (size_t size = 0; size <= whole.size(); ++size) {
+    const std::string path = folder.write("cut.wav", whole.substr(0, size));
+    RecordingInfo info;
+    std::string error;
+    if (size < 4) {
+      // Too short to say RIFF: read as raw bytes, as a file of any other name is.
+      EXPECT_EQ(open_recording(path, {1200000, 0}, info, error), size >= 2) << error;
+    } else if (open_recording(path, {1200000, 0}, info, error)) {
+      EXPECT_EQ(size, whole.size());
+      EXPECT_EQ(read_all(info).size(), 6u);
+    } else {
+      EXPECT_EQ(error.rfind("cut.wav", 0), 0u) << error;
+    }
+  }
+}
