@@ -101,6 +101,7 @@ int FileDongle::open(Dongle** dev, uint32_t index) {
   }
   is_open = true;
   ended = false;
+  loop_announced = false;
   outside = false;
   sample_index = 0;
   stream_started = false;
@@ -239,7 +240,11 @@ int FileDongle::read_sync(Dongle* dev, void* buf, int len, int* n_read) {
       ended = true;
       break;
     }
-    print_console("\nEnd of recording %s: playing it again from the start\n", recording.name.c_str());
+    // Each restart is announced, but that of a recording shorter than a read only once.
+    if (!loop_announced || recording.pairs >= pairs) {
+      print_console("\nEnd of recording %s: playing it again from the start\n", recording.name.c_str());
+      loop_announced = true;
+    }
     looped_empty = got == 0;
     reader.rewind();
   }

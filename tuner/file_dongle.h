@@ -63,6 +63,7 @@ struct FileDongle : DongleApi {
   RecordingReader reader;
   bool is_open = false;
   bool ended = false;  // the end was reached without ,loop
+  bool loop_announced = false;
   int tuner_gain = 0;
   int freq_correction = 0;
   uint32_t center_freq = 0;

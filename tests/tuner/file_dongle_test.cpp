@@ -144,6 +144,21 @@ TEST(FileDongle, EndsAsAnUnpluggedDongleOrLoops) {
     EXPECT_EQ(got, recorded.blocks[0]) << "from the start again";
     EXPECT_EQ(console.text(), "\nEnd of recording " + name + ": playing it again from the start\n");
   }
+  {
+    // A recording shorter than a read repeats within it, announced once.
+    const fs::path tiny = fs::temp_directory_path() / ("rxiq-tiny-" + std::to_string(getpid()) + ".cu8");
+    std::ofstream(tiny, std::ios::binary) << "abcdef";
+    ConsoleCapture console;
+    DongleChoice c;
+    ASSERT_TRUE(parse_dongle_choice(("file:" + tiny.string() + ",rate=1200000,loop").c_str(), c));
+    Replay replay(c, tuning);
+    std::vector<uint8_t> got;
+    for (int k = 0; k < 2; ++k) ASSERT_EQ(replay.read(got, 8), 0);
+    EXPECT_EQ(std::string(got.begin(), got.end()), "cdefabcd") << "the second read goes on where the first ended";
+    EXPECT_EQ(console.text(), "\nEnd of recording " + tiny.filename().string() +
+                                  ": playing it again from the start\n");
+    fs::remove(tiny);
+  }
 }
 
 TEST(FileDongle, RefusesARecordingItCannotPlayWithTheReason) {
