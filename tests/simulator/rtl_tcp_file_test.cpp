@@ -82,25 +82,24 @@ struct FileServer {
 // the unpaced server may have sent the whole recording and closed before one arrives.
 TEST(RtlTcpFile, ServesTheRecordingToTheNetworkDongle) {
   Recorded recorded;
+  ConsoleCapture console;  // outlives the server, which prints the end of the recording
   FileServer run("file:" + recorded.path.string() + ",rate=1200000");
-  {
-    ConsoleCapture console;
-    RtlTcpDongle dongle(tcp_choice(static_cast<uint16_t>(run.server.bound_port.load())));
-    ASSERT_EQ(dongle.get_device_count(), 1u);
-    Dongle* dev = nullptr;
-    ASSERT_EQ(dongle.open(&dev, 0), 0) << console.text();
-    std::vector<uint8_t> got(recorded.bytes.size());
-    int n_read = 0;
-    for (size_t at = 0; at < got.size(); at += read_block_bytes) {
-      ASSERT_EQ(dongle.read_sync(dev, got.data() + at, read_block_bytes, &n_read), 0) << console.text();
-    }
-    EXPECT_TRUE(got == recorded.bytes) << "the recording's bytes, in order";
-    EXPECT_EQ(dongle.read_sync(dev, got.data(), read_block_bytes, &n_read), dongle_gone_result);
-    dongle.close(dev);
+  RtlTcpDongle dongle(tcp_choice(static_cast<uint16_t>(run.server.bound_port.load())));
+  ASSERT_EQ(dongle.get_device_count(), 1u);
+  Dongle* dev = nullptr;
+  ASSERT_EQ(dongle.open(&dev, 0), 0) << console.text();
+  std::vector<uint8_t> got(recorded.bytes.size());
+  int n_read = 0;
+  for (size_t at = 0; at < got.size(); at += read_block_bytes) {
+    ASSERT_EQ(dongle.read_sync(dev, got.data() + at, read_block_bytes, &n_read), 0) << console.text();
   }
+  EXPECT_TRUE(got == recorded.bytes) << "the recording's bytes, in order";
+  EXPECT_EQ(dongle.read_sync(dev, got.data(), read_block_bytes, &n_read), dongle_gone_result);
+  dongle.close(dev);
   EXPECT_EQ(run.end(), 1);
   EXPECT_NE(run.messages().find("rxiq-sim: the recording has ended; client 127.0.0.1:"), std::string::npos)
       << run.messages();
+  EXPECT_NE(console.text().find("End of recording " + recorded.path.filename().string() + "\n"), std::string::npos);
 }
 
 TEST(RtlTcpFile, RxiqSimRefusesARecordingItCannotPlay) {
