@@ -2,7 +2,7 @@
 // I/Q, set up as the receiver sets it up (highest gain, 48 ppm correction), to a file or
 // to standard output:
 //   rxiq-sim [-f frequency-Hz] [-s samples-per-second] [-n samples] [-r] FILE|-
-//   rxiq-sim --tcp [ADDRESS:]PORT     (serves it over rtl_tcp instead)
+//   rxiq-sim --tcp [ADDRESS:]PORT [--file PATH[,...]]   (serves it, or a recording, over rtl_tcp)
 // Without -r the samples come as fast as they can be written, so a pipeline runs at the
 // speed of its slowest stage; -r paces them as the dongle would deliver them, which is
 // what the receiver sees and what scripts/measure times.
@@ -26,10 +26,12 @@ namespace {
 void print_usage(FILE* out) {
   std::fprintf(out,
                "usage: rxiq-sim [-f frequency-Hz] [-s samples-per-second] [-n samples] [-r] FILE|-\n"
+               "       rxiq-sim --tcp [ADDRESS:]PORT [--file PATH[,rate=N][,freq=HZ][,loop]]\n"
                "       rxiq-sim -h | --help | --version\n"
                "Writes the simulated RTL2832U's unsigned 8-bit interleaved I/Q (I byte first) to FILE,\n"
                "or to standard output for -. Defaults: -f %d, -s %d, -n 0 (no end).\n"
-               "-r delivers the samples in real time, as the dongle would.\n",
+               "-r delivers the samples in real time, as the dongle would.\n"
+               "--tcp serves them, or with --file a recording, over rtl_tcp (default 127.0.0.1:1234).\n",
                initial_frequency, rxiq12_variant.sample_rate);
 }
 

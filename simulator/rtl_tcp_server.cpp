@@ -4,11 +4,13 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "platform/tcp_socket.h"
 #include "tuner/rtl_tcp.h"
 #include "simulator/sim_dongle.h"
+#include "tuner/file_dongle.h"
 #include "tuner/tuner_thread.h"
 
 namespace {
@@ -69,7 +71,7 @@ bool send_all(const RtlTcpServer& server, TcpSocket client, const uint8_t* data,
   return true;
 }
 
-void apply_command(SimDongle& sim, Dongle* dev, uint8_t command, uint32_t parameter) {
+void apply_command(DongleApi& sim, Dongle* dev, uint8_t command, uint32_t parameter) {
   const int value = static_cast<int>(parameter);
   switch (command) {
     case rtl_tcp_set_center_freq: sim.set_center_freq(dev, parameter); break;
@@ -88,7 +90,7 @@ void apply_command(SimDongle& sim, Dongle* dev, uint8_t command, uint32_t parame
 // Takes the commands that have arrived, whole ones applied, a partial one kept for later;
 // a bounded number per block, so that a flood of them cannot stop the stream. False when
 // the client has left.
-bool take_commands(TcpSocket client, SimDongle& sim, Dongle* dev,
+bool take_commands(TcpSocket client, DongleApi& sim, Dongle* dev,
                    uint8_t (&pending)[rtl_tcp_command_bytes], size_t& have) {
   for (int taken = 0; taken < command_reads_per_block; ++taken) {
     const TcpResult r = tcp_receive(client, pending + have, sizeof pending - have);
@@ -105,12 +107,24 @@ bool take_commands(TcpSocket client, SimDongle& sim, Dongle* dev,
 
 enum class Served { left, dongle_gone };
 
+std::unique_ptr<DongleApi> make_dongle(const RtlTcpServer& server) {
+  if (server.choice.kind == DongleKind::file) {
+    return std::make_unique<FileDongle>(server.choice, server.paced);
+  }
+  return std::make_unique<SimDongle>(server.choice, server.paced);
+}
+
 Served serve_client(RtlTcpServer& server, TcpSocket client) {
-  SimDongle sim(server.choice, server.paced);
+  const std::unique_ptr<DongleApi> dongle = make_dongle(server);
+  DongleApi& sim = *dongle;
   Dongle* dev = nullptr;
-  sim.open(&dev, 0);
+  if (sim.open(&dev, 0) < 0) return Served::dongle_gone;
   sim.set_tuner_gain_mode(dev, 0);
   sim.set_center_freq(dev, start_frequency);
+  // A recording plays at its own rate until the client asks for another (which it refuses).
+  if (server.choice.kind == DongleKind::file) {
+    sim.set_sample_rate(dev, static_cast<FileDongle&>(sim).recording.rate);
+  }
   sim.reset_buffer(dev);
 
   uint8_t header[rtl_tcp_header_bytes];
@@ -154,6 +168,16 @@ int rtl_tcp_serve(RtlTcpServer& server) {
     say(server, "Failed to open device #0\n");
     return 1;
   }
+  if (server.choice.kind == DongleKind::file) {
+    // Checked before listening, so that a recording that cannot play ends the server at once.
+    RecordingInfo info;
+    std::string error;
+    if (!open_recording(server.choice.path, {server.choice.file_rate, server.choice.file_frequency},
+                        info, error)) {
+      say(server, "rxiq-sim: %s\n", error.c_str());
+      return 1;
+    }
+  }
   std::string reason;
   const TcpSocket listener = listen_on(server, reason);
   if (listener == no_tcp_socket) {
@@ -178,6 +202,11 @@ int rtl_tcp_serve(RtlTcpServer& server) {
     tcp_no_delay(client);
     const Served served = serve_client(server, client);
     tcp_close(client);
+    if (served == Served::dongle_gone && server.choice.kind == DongleKind::file) {
+      say(server, "rxiq-sim: the recording has ended; client %s dropped\n", who.c_str());
+      status = 1;
+      break;
+    }
     if (served == Served::dongle_gone) {
       say(server, "rxiq-sim: the simulated dongle is gone (unplugged); client %s dropped\n",
           who.c_str());
@@ -196,15 +225,30 @@ bool rtl_tcp_server_asked(int argc, char** argv) {
 
 int rtl_tcp_server_main(int argc, char** argv) {
   RtlTcpServer server;
-  if (argc > 3 || (argc == 3 && !parse_listen_address(argv[2], server.address, server.port))) {
-    std::fprintf(stderr, "usage: rxiq-sim --tcp [ADDRESS:]PORT   (default %s:%u)\n",
-                 rtl_tcp_server_default_address, static_cast<unsigned>(rtl_tcp_default_port));
-    return 2;
-  }
   // The failure modes of the simulator carry over; any other choice serves the plain one.
   DongleChoice choice;
   if (parse_dongle_choice(std::getenv("RXIQ_DONGLE"), choice) && choice.kind == DongleKind::sim) {
     server.choice = choice;
+  }
+  bool good = true, have_address = false;
+  for (int a = 2; a < argc && good; ++a) {
+    if (std::strcmp(argv[a], "--file") == 0) {
+      good = a + 1 < argc &&
+             parse_dongle_choice((std::string("file:") + argv[a + 1]).c_str(), server.choice);
+      ++a;
+    } else if (!have_address) {
+      good = parse_listen_address(argv[a], server.address, server.port);
+      have_address = true;
+    } else {
+      good = false;
+    }
+  }
+  if (!good) {
+    std::fprintf(stderr,
+                 "usage: rxiq-sim --tcp [ADDRESS:]PORT [--file PATH[,rate=N][,freq=HZ][,loop]]"
+                 "   (default %s:%u)\n",
+                 rtl_tcp_server_default_address, static_cast<unsigned>(rtl_tcp_default_port));
+    return 2;
   }
   return rtl_tcp_serve(server);
 }

@@ -1,10 +1,13 @@
-// rxiq-sim --tcp [ADDRESS:]PORT: the simulated dongle served over the rtl_tcp protocol,
-// so that any receiver that speaks it can be tried without hardware.
+// rxiq-sim --tcp [ADDRESS:]PORT [--file PATH[,...]]: the simulated dongle, or a recording
+// played by the file dongle (tuner/file_dongle.h), served over the rtl_tcp protocol, so
+// that any receiver that speaks it can be tried without hardware.
 //
 // One client at a time (others wait until it leaves); each gets a fresh simulated dongle
 // (the scene, gains and failure mode of RXIQ_DONGLE=sim), tuned to the receiver's default frequency with
 // automatic gain until it says otherwise, paced in real time. The client's commands are
-// applied between blocks.
+// applied between blocks. A recording starts from its beginning for each client, at its
+// own rate; at its end (without ,loop) the server ends as when the simulated dongle is
+// unplugged.
 #pragma once
 
 #include <atomic>
@@ -30,7 +33,7 @@ struct RtlTcpServer {
 };
 
 // Listens and serves until stop is set (returns 0), or fails to start or loses its
-// simulated dongle (returns 1).
+// simulated dongle or reaches the end of its recording (returns 1).
 int rtl_tcp_serve(RtlTcpServer& server);
 
 // True when the command line asks rxiq-sim for the server.

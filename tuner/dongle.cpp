@@ -1,5 +1,6 @@
 #include "tuner/dongle.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "tuner/rtl_tcp.h"
@@ -16,6 +17,44 @@ bool parse_read_number(const char* text, int64_t& number) {
   }
   if (value < 1) return false;
   number = value;
+  return true;
+}
+
+// A whole number of Hz or samples per second, 1 to 4,294,967,295.
+bool parse_hz(const std::string& text, uint32_t& value) {
+  if (text.empty() || text.size() > 10) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (v < 1 || v > UINT32_MAX) return false;
+  value = static_cast<uint32_t>(v);
+  return true;
+}
+
+// "PATH[,rate=N][,freq=HZ][,loop]": the options are taken from the end, so a path may hold
+// commas of its own.
+bool parse_file_choice(const std::string& text, DongleChoice& choice) {
+  std::string path = text;
+  while (true) {
+    const size_t comma = path.rfind(',');
+    if (comma == std::string::npos) break;
+    const std::string option = path.substr(comma + 1);
+    if (option == "loop") {
+      choice.file_loop = true;
+    } else if (option.rfind("rate=", 0) == 0) {
+      if (!parse_hz(option.substr(5), choice.file_rate)) return false;
+    } else if (option.rfind("freq=", 0) == 0) {
+      if (!parse_hz(option.substr(5), choice.file_frequency)) return false;
+    } else {
+      break;
+    }
+    path.resize(comma);
+  }
+  if (path.empty()) return false;
+  choice.path = path;
+  choice.kind = DongleKind::file;
   return true;
 }
 
@@ -46,6 +85,13 @@ bool parse_dongle_choice(const char* text, DongleChoice& choice) {
       return false;
     }
     choice.kind = DongleKind::tcp;
+    return true;
+  }
+  if (std::strncmp(text, "file:", 5) == 0) {
+    if (!parse_file_choice(text + 5, choice)) {
+      choice = DongleChoice{};
+      return false;
+    }
     return true;
   }
   struct Numbered {

@@ -1,7 +1,8 @@
 // The dongle as the tuner thread sees it: exactly the librtlsdr operations it uses, with
-// librtlsdr's arguments and results, behind one interface. Three implementations: the
+// librtlsdr's arguments and results, behind one interface. Four implementations: the
 // real library (rtlsdr_dongle.h), a simulated RTL2832U with an R820T tuner
-// (sim_dongle.h) and a dongle served over the network by rtl_tcp (rtl_tcp_dongle.h).
+// (sim_dongle.h), a dongle served over the network by rtl_tcp (rtl_tcp_dongle.h) and a
+// recording played back (file_dongle.h).
 // RXIQ_DONGLE chooses between them at start-up.
 #pragma once
 
@@ -55,7 +56,7 @@ struct DongleApi {
 };
 
 // What RXIQ_DONGLE asks for.
-enum class DongleKind { librtlsdr, sim, tcp };
+enum class DongleKind { librtlsdr, sim, tcp, file };
 enum class SimFailure { none, no_device, fail_open, fail_freq, fail_rate, fail_read, unplug };
 
 struct DongleChoice {
@@ -64,10 +65,15 @@ struct DongleChoice {
   int64_t failure_read = 0;  // fail_read, unplug: the first read (counted from 1) affected
   std::string host{};        // tcp: the rtl_tcp server's name or address
   uint16_t port = 0;         // tcp: its port
+  std::string path{};        // file: the recording
+  uint32_t file_rate = 0;    // file: ,rate=N (0: not given)
+  uint32_t file_frequency = 0;  // file: ,freq=HZ (0: not given)
+  bool file_loop = false;       // file: ,loop
 };
 
 // Parses a value of RXIQ_DONGLE: null or empty -> librtlsdr; "sim", "sim:none",
 // "sim:fail-open", "sim:fail-freq", "sim:fail-rate", "sim:fail-read=N", "sim:unplug=N";
-// "tcp:HOST" (port 1234), "tcp:HOST:PORT", with an IPv6 address in brackets.
+// "tcp:HOST" (port 1234), "tcp:HOST:PORT", with an IPv6 address in brackets;
+// "file:PATH[,rate=N][,freq=HZ][,loop]" (options in any order after the path).
 // Returns false for anything else (choice is then left as librtlsdr).
 bool parse_dongle_choice(const char* text, DongleChoice& choice);
