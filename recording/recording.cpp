@@ -19,12 +19,19 @@ bool ends_with(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-std::string file_name(const std::string& path) { return fs::path(path).filename().string(); }
+// Paths arrive as UTF-8 (the environment, the command line); the system may want another
+// encoding (UTF-16 on Windows), which the path type converts to from char8_t.
+fs::path native_path(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
+std::string file_name(const std::string& path) {
+  const std::u8string name = native_path(path).filename().u8string();
+  return std::string(name.begin(), name.end());
+}
 
 // The size of a regular file, or false with error set.
 bool file_size(const std::string& path, uint64_t& size, std::string& error) {
   std::error_code code;
-  const fs::file_status status = fs::status(path, code);
+  const fs::file_status status = fs::status(native_path(path), code);
   if (code || !fs::exists(status)) {
     error = file_name(path) + ": no such file (" + path + ")";
     return false;
@@ -33,7 +40,7 @@ bool file_size(const std::string& path, uint64_t& size, std::string& error) {
     error = file_name(path) + ": not a file (" + path + ")";
     return false;
   }
-  size = fs::file_size(path, code);
+  size = fs::file_size(native_path(path), code);
   if (code) {
     error = file_name(path) + ": cannot read it (" + code.message() + ")";
     return false;
@@ -43,7 +50,7 @@ bool file_size(const std::string& path, uint64_t& size, std::string& error) {
 
 // The first `count` bytes of a file (fewer if it is shorter).
 bool read_head(const std::string& path, size_t count, std::string& bytes, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(native_path(path), std::ios::binary);
   if (!in) {
     error = file_name(path) + ": cannot open it";
     return false;
@@ -210,7 +217,7 @@ bool open_wav(const std::string& path, const RecordingOptions& options, Recordin
               std::string& error) {
   uint64_t size = 0;
   if (!file_size(path, size, error)) return false;
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(native_path(path), std::ios::binary);
   if (!in) {
     error = info.name + ": cannot open it";
     return false;
@@ -308,7 +315,7 @@ bool open_recording(const std::string& path, const RecordingOptions& options, Re
   if (ends_with(path, meta_suffix) || ends_with(path, data_suffix)) {
     const std::string base = path.substr(0, path.size() - std::strlen(meta_suffix));
     ok = open_sigmf(base + meta_suffix, base + data_suffix, options, info, error);
-  } else if (std::error_code code; fs::exists(path + meta_suffix, code)) {
+  } else if (std::error_code code; fs::exists(native_path(path + meta_suffix), code)) {
     ok = open_sigmf(path + meta_suffix, path + data_suffix, options, info, error);
   } else {
     uint64_t size = 0;
@@ -341,7 +348,7 @@ bool RecordingReader::open(const RecordingInfo& info) {
   recording = info;
   file.close();
   file.clear();
-  file.open(info.data_path, std::ios::binary);
+  file.open(native_path(info.data_path), std::ios::binary);
   if (!file) return false;
   rewind();
   return true;

@@ -125,6 +125,19 @@ TEST(Recording, EachFormReadsAsTheDonglesBytes) {
   }
 }
 
+// Names come in as UTF-8 whatever the system's own encoding (UTF-16 on Windows).
+TEST(Recording, PathsAreReadAsUtf8) {
+  Folder folder;
+  const fs::path file = folder.path / fs::path(u8"приём.cu8");
+  std::ofstream(file, std::ios::binary) << std::string("\x01\x02\x03\x04", 4);
+  const std::u8string utf8 = file.u8string();
+  RecordingInfo info;
+  std::string error;
+  ASSERT_TRUE(open_recording(std::string(utf8.begin(), utf8.end()), {1200000, 100000000}, info, error)) << error;
+  EXPECT_EQ(info.name, "приём.cu8");
+  EXPECT_EQ(read_all(info), (std::vector<uint8_t>{1, 2, 3, 4}));
+}
+
 // A file that cannot be played says which file and why, in one line.
 TEST(Recording, WhatCannotBePlayedIsNamedWithItsReason) {
   Folder folder;

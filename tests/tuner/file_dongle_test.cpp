@@ -86,8 +86,8 @@ TEST(FileDongle, ListsTheFileAsItsDeviceAndReplaysTheRecordingByteForByte) {
   char m[usb_string_size], p[usb_string_size], s[usb_string_size];
   ASSERT_EQ(file.get_device_usb_strings(0, m, p, s), 0);
   EXPECT_STREQ(m, "rxiq file");
-  EXPECT_STREQ(p, recorded.path.filename().c_str());
-  EXPECT_STREQ(file.get_device_name(0), recorded.path.filename().c_str());
+  EXPECT_EQ(std::string(p), recorded.path.filename().string());
+  EXPECT_EQ(std::string(file.get_device_name(0)), recorded.path.filename().string());
 
   Replay replay(recorded.choice(), tuning);
   // Gains are taken and change nothing.
@@ -148,6 +148,14 @@ TEST(FileDongle, EndsAsAnUnpluggedDongleOrLoops) {
     // A recording shorter than a read repeats within it, announced once.
     const fs::path tiny = fs::temp_directory_path() / ("rxiq-tiny-" + std::to_string(getpid()) + ".cu8");
     std::ofstream(tiny, std::ios::binary) << "abcdef";
+    // Removed after the replay has closed it: Windows keeps an open file.
+    struct Removal {
+      fs::path path;
+      ~Removal() {
+        std::error_code ignored;
+        fs::remove(path, ignored);
+      }
+    } removal{tiny};
     ConsoleCapture console;
     DongleChoice c;
     ASSERT_TRUE(parse_dongle_choice(("file:" + tiny.string() + ",rate=1200000,loop").c_str(), c));
@@ -157,7 +165,6 @@ TEST(FileDongle, EndsAsAnUnpluggedDongleOrLoops) {
     EXPECT_EQ(std::string(got.begin(), got.end()), "cdefabcd") << "the second read goes on where the first ended";
     EXPECT_EQ(console.text(), "\nEnd of recording " + tiny.filename().string() +
                                   ": playing it again from the start\n");
-    fs::remove(tiny);
   }
 }
 
