@@ -395,16 +395,25 @@ const std::string recorder_line = std::string("rxiq12 ") + rxiq_version;
 
 // Killed mid-recording, the program leaves a recording that reads back: the metadata
 // written at the start parses, and the data holds whole blocks of what was written.
-TEST(Receiver, ARecordingSurvivesAKill) {
-  TemporaryFolder folder;
-  PtyProcess rx(program, {"--record", folder.path}, sim_environment, true);
-  ASSERT_TRUE(rx.wait_for("Recording the baseband to " + folder.path + "/rxiq-", 20s)) << rx.output();
-  const std::string base = wait_for_recorded(rx, folder.path, 1, 2 * 20480);
-  ASSERT_FALSE(base.empty()) << rx.output();
-  kill(rx.pid(), SIGKILL);
-  rx.wait_exit(10s);
-  EXPECT_EQ(read_bytes(base + ".sigmf-data").size() % 20480, 0u);
-  EXPECT_EQ(sigmf_fields(base), "ci16_le\n48000\n1.0.0\n" + recorder_line + "\n0 145725000\ndatetime 0\n");
+// Stopped by SIGTERM, it closes the recording first and says so.
+TEST(Receiver, ARecordingSurvivesAKillAndIsClosedOnTerm) {
+  for (const int signal : {SIGKILL, SIGTERM}) {
+    TemporaryFolder folder;
+    PtyProcess rx(program, {"--record", folder.path}, sim_environment, true);
+    ASSERT_TRUE(rx.wait_for("Recording the baseband to " + folder.path + "/rxiq-", 20s)) << rx.output();
+    const std::string base = wait_for_recorded(rx, folder.path, 1, 2 * 20480);
+    ASSERT_FALSE(base.empty()) << rx.output();
+    kill(rx.pid(), signal);
+    rx.wait_exit(10s);
+    EXPECT_EQ(read_bytes(base + ".sigmf-data").size() % 20480, 0u) << signal;
+    EXPECT_EQ(sigmf_fields(base), "ci16_le\n48000\n1.0.0\n" + recorder_line + "\n0 145725000\ndatetime 0\n")
+        << signal;
+    if (signal == SIGTERM) {
+      const uintmax_t bytes = std::filesystem::file_size(base + ".sigmf-data");
+      EXPECT_NE(rx.output().find("Recording stopped: " + base + ".sigmf-data, "), std::string::npos) << rx.output();
+      EXPECT_NE(rx.output().find(" s, " + std::to_string(bytes) + " bytes\n"), std::string::npos) << rx.output();
+    }
+  }
 }
 
 // R stops the recording --record started and starts another; Esc closes that one, and
