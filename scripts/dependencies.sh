@@ -14,6 +14,8 @@ rxiq_test_packages=(libgtest-dev libbenchmark-dev libliquid-dev
   # Decoders that judge the listening channel: direwolf (its atest), multimon-ng, and sox
   # to resample for multimon-ng.
   direwolf multimon-ng sox
+  # librtlsdr's own tools (rtl_sdr captures that the receiver replays).
+  rtl-sdr
   # Fuzzing: clang with libFuzzer.
   clang-14 libfuzzer-14-dev)
 # The Windows build: mingw-w64's posix-threads compilers, zlib for it, GoogleTest's
