@@ -110,11 +110,11 @@ bool read_valued_option(const Variant& variant, const ValuedFlag& flag, const ch
   bool read = false;
   if (&flag == &listen_flag) {
     std::string reason;
-    if (!parse_listen_spec(value, options.listen, reason)) {
+    if (!parse_listen_choice(value, options.listen, reason)) {
       error = name + " takes " + flag.takes + ": " + reason;
       return false;
     }
-    if (!listen_spec_fits(variant, options.listen, reason)) {
+    if (!listen_choice_fits(variant, options.listen, reason)) {
       error = name + " " + value + ": " + reason;
       return false;
     }

@@ -25,7 +25,7 @@ struct ReceiverOptions {
   bool rigctl = false;  // --rigctl: the control port
   std::string rigctl_address;
   uint16_t rigctl_port = 0;
-  ListenSpec listen;             // --listen; mode off: no listening channel
+  ListenChoice listen;             // --listen; mode off: no listening channel
   int32_t listen_device = -1;    // --listen-device: its wave-output id, -1 the default
   int32_t squelch = squelch_off; // --squelch, tenths of a dB
   int32_t fm_deemphasis_us = fm_deemphasis_default_us;  // --deemphasis 750 or 0

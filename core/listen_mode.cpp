@@ -60,10 +60,10 @@ const char* listen_mode_label(ListenMode mode) {
   return "OFF";
 }
 
-bool parse_listen_spec(std::string_view text, ListenSpec& spec, std::string& error) {
+bool parse_listen_choice(std::string_view text, ListenChoice& choice, std::string& error) {
   const size_t at = text.find('@');
   const std::string_view name = text.substr(0, at);
-  ListenSpec read;
+  ListenChoice read;
   bool known = false;
   for (const ModeNames& m : mode_names) {
     if (m.mode != ListenMode::off && name == m.name) {
@@ -84,7 +84,7 @@ bool parse_listen_spec(std::string_view text, ListenSpec& spec, std::string& err
     }
     read.offset_hz = static_cast<int32_t>(offset);
   }
-  spec = read;
+  choice = read;
   return true;
 }
 
@@ -96,12 +96,12 @@ int32_t listen_offset_limit(const Variant& variant, ListenMode mode) {
   return limit > 0 ? static_cast<int32_t>(limit) : 0;
 }
 
-bool listen_spec_fits(const Variant& variant, const ListenSpec& spec, std::string& error) {
-  const int32_t limit = listen_offset_limit(variant, spec.mode);
-  if (std::llabs(static_cast<long long>(spec.offset_hz)) <= limit) return true;
-  error = std::string("the offset ") + std::to_string(spec.offset_hz) + " Hz is outside what " +
-          listen_mode_name(spec.mode) + " can take from " +
-          (spec.mode == ListenMode::wfm ? "the dongle's band" : "the baseband") + " in " +
+bool listen_choice_fits(const Variant& variant, const ListenChoice& choice, std::string& error) {
+  const int32_t limit = listen_offset_limit(variant, choice.mode);
+  if (std::llabs(static_cast<long long>(choice.offset_hz)) <= limit) return true;
+  error = std::string("the offset ") + std::to_string(choice.offset_hz) + " Hz is outside what " +
+          listen_mode_name(choice.mode) + " can take from " +
+          (choice.mode == ListenMode::wfm ? "the dongle's band" : "the baseband") + " in " +
           variant.program_name + " (at most " + std::to_string(limit) + " Hz either side)";
   return false;
 }

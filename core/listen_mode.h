@@ -18,22 +18,22 @@ const char* listen_mode_name(ListenMode mode);
 // Upper case, as the console and the control port show it: "FM", "WFM", ...
 const char* listen_mode_label(ListenMode mode);
 
-struct ListenSpec {
+struct ListenChoice {
   ListenMode mode = ListenMode::off;
   int32_t offset_hz = 0;  // from the tuned frequency
 };
 
 // Reads MODE[@OFFSET] ("fm", "usb@1500", "fm@-12500"). False, with a one-line reason in
 // error, for anything else. Does not check the offset against a band (see below).
-bool parse_listen_spec(std::string_view text, ListenSpec& spec, std::string& error);
+bool parse_listen_choice(std::string_view text, ListenChoice& choice, std::string& error);
 
 // How far from the tuned frequency the mode's channel may be centred: its channel must
 // lie inside the clean part of the band it is taken from (the baseband for fm, am, usb
 // and lsb; the dongle's own stream for wfm).
 int32_t listen_offset_limit(const Variant& variant, ListenMode mode);
 
-// Whether spec fits the variant; false with a one-line reason that names the limit.
-bool listen_spec_fits(const Variant& variant, const ListenSpec& spec, std::string& error);
+// Whether choice fits the variant; false with a one-line reason that names the limit.
+bool listen_choice_fits(const Variant& variant, const ListenChoice& choice, std::string& error);
 
 // Squelch threshold, tenths of a dB relative to full scale; squelch_off keeps it open.
 inline constexpr int32_t squelch_off = INT32_MIN;

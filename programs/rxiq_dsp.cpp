@@ -84,7 +84,7 @@ int write_mono(void* context, const void* data, int length) {
 
 // The listening channel's settings from the command line.
 struct ListenOptions {
-  ListenSpec listen;
+  ListenChoice listen;
   int32_t squelch = squelch_off;
   int32_t fm_deemphasis_us = fm_deemphasis_default_us;
   int32_t wfm_deemphasis_us = wfm_deemphasis_default_us;
@@ -101,11 +101,11 @@ bool read_option(std::string_view flag, const char* value, ListenOptions& option
   }
   if (flag == "--listen") {
     std::string reason;
-    if (!parse_listen_spec(value, options.listen, reason)) {
+    if (!parse_listen_choice(value, options.listen, reason)) {
       error = name + " takes MODE[@OFFSET]: " + reason;
       return false;
     }
-    if (!listen_spec_fits(rxiq12_variant, options.listen, reason)) {
+    if (!listen_choice_fits(rxiq12_variant, options.listen, reason)) {
       error = name + " " + value + ": " + reason;
       return false;
     }

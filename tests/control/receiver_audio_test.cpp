@@ -281,7 +281,7 @@ struct ListeningAudio {
     rx->audio.semaphore_name = semaphore.c_str();
     rx->state.out_device.store(out_device);
     ReceiverOptions options;
-    options.listen = ListenSpec{ListenMode::fm, -10000};
+    options.listen = ListenChoice{ListenMode::fm, -10000};
     options.listen_device = listen_device;
     receiver_set_listening(*rx, options);
     receiver_open_audio(*rx);
@@ -357,7 +357,7 @@ TEST(ReceiverAudio, PacketsHeardOnTheListeningChannelAreDecodedByDirewolf) {
   rx->audio.backend = &backend;
   rx->audio.semaphore_name = semaphore.c_str();
   ReceiverOptions options;
-  options.listen = ListenSpec{ListenMode::fm, packet_station_offset};
+  options.listen = ListenChoice{ListenMode::fm, packet_station_offset};
   options.listen_device = 1;
   receiver_set_listening(*rx, options);
   receiver_open_audio(*rx);
@@ -486,7 +486,7 @@ TEST(ReceiverAudio, HamlibsRigctlSetsTheListeningChannelsModeAndSquelch) {
   ConsoleCapture console;
   auto rx = std::make_unique<Receiver>(rxiq12_variant, nullptr);
   ReceiverOptions options;
-  options.listen = ListenSpec{ListenMode::usb, 12000};  // beyond FM's reach in rxiq12
+  options.listen = ListenChoice{ListenMode::usb, 12000};  // beyond FM's reach in rxiq12
   receiver_set_listening(*rx, options);
   rx->rigctl.port = 0;
   ASSERT_TRUE(rigctl_start(rx->rigctl, rx->state, rxiq12_variant, &rx->dsp.level_dbfs,

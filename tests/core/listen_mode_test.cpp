@@ -4,21 +4,21 @@
 #include <gtest/gtest.h>
 
 TEST(ListenMode, SpecsReadModeAndOffsetAndRefuseTheRest) {
-  ListenSpec spec;
+  ListenChoice choice;
   std::string error;
-  ASSERT_TRUE(parse_listen_spec("fm@-12500", spec, error));
-  EXPECT_EQ(spec.mode, ListenMode::fm);
-  EXPECT_EQ(spec.offset_hz, -12500);
-  ASSERT_TRUE(parse_listen_spec("usb", spec, error));
-  EXPECT_EQ(spec.mode, ListenMode::usb);
-  EXPECT_EQ(spec.offset_hz, 0);
-  ASSERT_TRUE(parse_listen_spec("wfm@+300000", spec, error));
-  EXPECT_EQ(spec.offset_hz, 300000);
+  ASSERT_TRUE(parse_listen_choice("fm@-12500", choice, error));
+  EXPECT_EQ(choice.mode, ListenMode::fm);
+  EXPECT_EQ(choice.offset_hz, -12500);
+  ASSERT_TRUE(parse_listen_choice("usb", choice, error));
+  EXPECT_EQ(choice.mode, ListenMode::usb);
+  EXPECT_EQ(choice.offset_hz, 0);
+  ASSERT_TRUE(parse_listen_choice("wfm@+300000", choice, error));
+  EXPECT_EQ(choice.offset_hz, 300000);
   for (const char* bad : {"", "off", "FM", "nfm", "fm@", "fm@12.5k", "fm@1e3", "fm@99999999999", "@100"}) {
-    ListenSpec kept{ListenMode::am, 7};
-    EXPECT_FALSE(parse_listen_spec(bad, kept, error)) << bad;
+    ListenChoice kept{ListenMode::am, 7};
+    EXPECT_FALSE(parse_listen_choice(bad, kept, error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
-    EXPECT_EQ(kept.mode, ListenMode::am) << "a refused spec leaves the old one: " << bad;
+    EXPECT_EQ(kept.mode, ListenMode::am) << "a refused choice leaves the old one: " << bad;
   }
 }
 
@@ -26,15 +26,15 @@ TEST(ListenMode, OffsetsMustKeepTheChannelInsideTheCleanBand) {
   std::string error;
   // rxiq12's baseband is clean to +-19.2 kHz; narrow FM reaches 8 kHz either side.
   EXPECT_EQ(listen_offset_limit(rxiq12_variant, ListenMode::fm), 11200);
-  EXPECT_TRUE(listen_spec_fits(rxiq12_variant, {ListenMode::fm, -11200}, error));
-  EXPECT_FALSE(listen_spec_fits(rxiq12_variant, {ListenMode::fm, -12500}, error));
+  EXPECT_TRUE(listen_choice_fits(rxiq12_variant, {ListenMode::fm, -11200}, error));
+  EXPECT_FALSE(listen_choice_fits(rxiq12_variant, {ListenMode::fm, -12500}, error));
   EXPECT_NE(error.find("11200"), std::string::npos) << error;
   EXPECT_NE(error.find("rxiq12"), std::string::npos) << error;
-  EXPECT_TRUE(listen_spec_fits(rxiq24_variant, {ListenMode::fm, -12500}, error));
+  EXPECT_TRUE(listen_choice_fits(rxiq24_variant, {ListenMode::fm, -12500}, error));
   // Wide FM is taken from the dongle's stream, far wider than the baseband.
-  EXPECT_TRUE(listen_spec_fits(rxiq12_variant, {ListenMode::wfm, -375000}, error));
-  EXPECT_FALSE(listen_spec_fits(rxiq12_variant, {ListenMode::wfm, 500000}, error));
-  EXPECT_FALSE(listen_spec_fits(rxiq12_variant, {ListenMode::usb, INT32_MIN}, error));
+  EXPECT_TRUE(listen_choice_fits(rxiq12_variant, {ListenMode::wfm, -375000}, error));
+  EXPECT_FALSE(listen_choice_fits(rxiq12_variant, {ListenMode::wfm, 500000}, error));
+  EXPECT_FALSE(listen_choice_fits(rxiq12_variant, {ListenMode::usb, INT32_MIN}, error));
 }
 
 TEST(ListenMode, SquelchLevelsReadInDbOrOff) {

@@ -48,9 +48,9 @@ class ListenDecoders : public ::testing::Test {
   }
 
   // rxiq-dsp --listen on `input` (the dongle's bytes); the audio as a WAV for atest.
-  std::string listen(const std::string& input, const std::string& spec, const std::string& name) {
+  std::string listen(const std::string& input, const std::string& choice, const std::string& name) {
     const std::string raw = work + "/" + name + ".s16";
-    EXPECT_EQ(run_status(rxiq_dsp + " --listen " + spec + " < " + input + " > " + raw), 0);
+    EXPECT_EQ(run_status(rxiq_dsp + " --listen " + choice + " < " + input + " > " + raw), 0);
     const std::vector<float> audio = mono_samples(read_bytes(raw));
     const std::string wav = work + "/" + name + ".wav";
     write_wav(wav, audio, static_cast<uint32_t>(audio_rate));
