@@ -8,6 +8,8 @@
 #include <chrono>
 #include <complex>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <numbers>
@@ -26,6 +28,7 @@
 #include "tests/support/packet_recording.h"
 #include "tests/support/wav_file.h"
 #include "tests/support/tone.h"
+#include "tuner/file_dongle.h"
 #include "tuner/rtl_tcp_dongle.h"
 #include "simulator/rtl_tcp_server.h"
 #include "simulator/sim_dongle.h"
@@ -187,6 +190,27 @@ std::string record_three_rights(UnpacedReceiver& r, const std::string& folder, b
 }
 
 const std::string recorder_line = std::string("rxiq12 ") + rxiq_version;
+
+// 24 blocks of the simulator as the receiver reads it at its start-up tuning, raw.
+std::filesystem::path record_simulator() {
+  const std::filesystem::path path = std::filesystem::temp_directory_path() / ("rxiq-receiver-replay-" + std::to_string(getpid()) + ".cu8");
+  SimDongle sim(sim_dongle_choice(), false);
+  Dongle* dev = nullptr;
+  EXPECT_EQ(sim.open(&dev, 0), 0);
+  sim.set_tuner_gain_mode(dev, 1);
+  sim.set_tuner_gain(dev, 496);
+  sim.set_center_freq(dev, 145725000);
+  sim.set_sample_rate(dev, rxiq12_variant.sample_rate);
+  sim.set_freq_correction(dev, sim_crystal_error_ppm);
+  std::vector<uint8_t> block(65536);
+  std::ofstream out(path, std::ios::binary);
+  for (int k = 0; k < 24; ++k) {
+    int n = 0;
+    sim.read_sync(dev, block.data(), static_cast<int>(block.size()), &n);
+    out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
+  }
+  return path;
+}
 
 }  // namespace
 
@@ -507,4 +531,41 @@ TEST(ReceiverAudio, HamlibsRigctlSetsTheListeningChannelsModeAndSquelch) {
   EXPECT_EQ(run_output(rigctl + " L SQL 0 l SQL 2>&1"), "0.000000\n");
   EXPECT_EQ(rx->state.squelch.load(), squelch_off);
   rigctl_stop(rx->rigctl);
+}
+
+// The whole receiver on a recording of the simulator, played by the unpaced file dongle.
+TEST(ReceiverAudio, ARecordingPlaysItsCarrierAndFollowsThreeRights) {
+  const std::filesystem::path path = record_simulator();
+  ConsoleCapture console;
+  VirtualWaveBackend backend;
+  const std::string semaphore = "/rxiq-audio-replay-" + std::to_string(getpid()) + "-%d";
+  DongleChoice choice;
+  ASSERT_TRUE(parse_dongle_choice(("file:" + path.string() + ",rate=1200000").c_str(), choice));
+  auto owned = std::make_unique<FileDongle>(choice, false);
+  FileDongle* file = owned.get();
+  auto rx = std::make_unique<Receiver>(rxiq12_variant, std::move(owned));
+  {
+    ChannelCloser closing{*rx, backend};
+    rx->audio.backend = &backend;
+    rx->audio.semaphore_name = semaphore.c_str();
+    file->on_read = [&](int64_t n) {
+      wait_until_drained(*rx);
+      if (n == 12) {
+        for (int i = 0; i < 3; ++i) key_command(receiver_keys(*rx), vk_right);
+      }
+      if (n == 20) rx->state.running.store(0);
+    };
+    receiver_open_audio(*rx);
+    ASSERT_NE(backend.opened(), 0) << console.text();
+    receiver_start_tuner(*rx);
+    receiver_join(*rx);
+    EXPECT_EQ(rx->state.frequency.load(), 145725150);
+    EXPECT_EQ(rx->dsp.overruns.load(), 0u);
+    EXPECT_NE(console.text().find("rxiq file, " + path.filename().string() + ", SN: 00000001"), std::string::npos)
+        << console.text();
+
+    // Reads 2 to 19 stored: 18 blocks of 32,768 samples make 4 PCM blocks.
+    play_four_blocks_and_expect_carrier_moved_to(*rx, backend, 9850);
+  }
+  std::filesystem::remove(path);
 }
