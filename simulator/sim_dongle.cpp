@@ -27,7 +27,6 @@ constexpr size_t short_read_fraction = 8;
 constexpr size_t beacon_piece = 16384;
 
 // A stream that falls this far behind real time starts afresh instead of bursting.
-constexpr auto pacing_slack = std::chrono::seconds(1);
 
 bool rate_accepted(uint32_t rate) {
   return (rate > 225000 && rate <= 300000) || (rate > 900000 && rate <= 3200000);
@@ -388,7 +387,7 @@ int SimDongle::set_sample_rate(Dongle* dev, uint32_t rate) {
   sample_rate = rate;
   beacon_clock %= beacon_period_bytes(*this);
   scene_stale = true;
-  stream_started = false;
+  pacer.restart();
   return 0;
 }
 
@@ -406,7 +405,7 @@ int SimDongle::get_freq_correction(Dongle* dev) {
 
 int SimDongle::reset_buffer(Dongle* dev) {
   if (!holds(*this, dev)) return sim_failed_result;
-  stream_started = false;
+  pacer.restart();
   return 0;
 }
 
@@ -420,26 +419,7 @@ int SimDongle::read_sync(Dongle* dev, void* buf, int len, int* n_read) {
   if (choice.failure == SimFailure::unplug && from_failure) return dongle_gone_result;
   if (len < 0) return sim_failed_result;
 
-  if (paced) {
-    auto now = std::chrono::steady_clock::now();
-    if (!stream_started) {
-      stream_start = now;
-      stream_bytes = 0;
-      stream_started = true;
-    }
-    stream_bytes += len;
-    auto due = stream_start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                  std::chrono::duration<double>(
-                                      static_cast<double>(stream_bytes) / 2.0 / sample_rate));
-    if (now > due + pacing_slack) {
-      stream_start = now;
-      stream_bytes = 0;
-    } else {
-      // A sleep can end early where the system sleeps in whole milliseconds (Windows);
-      // a block must never arrive before its time.
-      while (std::chrono::steady_clock::now() < due) std::this_thread::sleep_until(due);
-    }
-  }
+  if (paced) pacer.wait_for(len, sample_rate);
   if (choice.failure == SimFailure::fail_read && from_failure) return sim_failed_result;
 
   auto* const start = static_cast<uint8_t*>(buf);

@@ -39,6 +39,7 @@
 
 #include "simulator/packet_beacon.h"
 #include "tuner/dongle.h"
+#include "tuner/stream_pacer.h"
 
 inline constexpr int32_t sim_carrier_frequency = 145735000;
 inline constexpr int32_t sim_second_carrier_frequency = 145500000;
@@ -130,9 +131,7 @@ struct SimDongle : DongleApi {
   int64_t scene_builds = 0;   // tables built so far
 
   // Pacing: the time the stream (re)started and the bytes delivered since.
-  std::chrono::steady_clock::time_point stream_start{};
-  int64_t stream_bytes = 0;
-  bool stream_started = false;
+  StreamPacer pacer;  // paced reads only
 
   // The beacon: the bytes delivered since the device was opened, counted within the
   // beacon's period, and what a burst adds to the bytes for the current settings (empty

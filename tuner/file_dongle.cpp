@@ -16,7 +16,6 @@ constexpr const char* file_manufacturer = "rxiq file";
 constexpr const char* file_serial = "00000001";
 
 // A stream that falls this far behind real time starts afresh instead of bursting.
-constexpr auto pacing_slack = std::chrono::seconds(1);
 
 // The rotation is computed exactly this often and advanced by multiplication in between.
 constexpr int64_t exact_phase_interval = 4096;
@@ -104,7 +103,7 @@ int FileDongle::open(Dongle** dev, uint32_t index) {
   loop_announced = false;
   outside = false;
   sample_index = 0;
-  stream_started = false;
+  pacer.restart();
   *dev = reinterpret_cast<Dongle*>(&handle_record);
   return 0;
 }
@@ -177,7 +176,7 @@ int FileDongle::set_sample_rate(Dongle* dev, uint32_t rate) {
                   recording.name.c_str(), recording.rate, rate);
     return file_failed_result;
   }
-  stream_started = false;
+  pacer.restart();
   return 0;
 }
 
@@ -193,7 +192,7 @@ int FileDongle::get_freq_correction(Dongle* dev) {
 
 int FileDongle::reset_buffer(Dongle* dev) {
   if (!holds(*this, dev)) return file_failed_result;
-  stream_started = false;
+  pacer.restart();
   return 0;
 }
 
@@ -204,24 +203,7 @@ int FileDongle::read_sync(Dongle* dev, void* buf, int len, int* n_read) {
   if (!holds(*this, dev) || len < 0) return file_failed_result;
   if (ended) return dongle_gone_result;
 
-  if (paced) {
-    auto now = std::chrono::steady_clock::now();
-    if (!stream_started) {
-      stream_start = now;
-      stream_bytes = 0;
-      stream_started = true;
-    }
-    stream_bytes += len;
-    auto due = stream_start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                  std::chrono::duration<double>(
-                                      static_cast<double>(stream_bytes) / 2.0 / recording.rate));
-    if (now > due + pacing_slack) {
-      stream_start = now;
-      stream_bytes = 0;
-    } else {
-      while (std::chrono::steady_clock::now() < due) std::this_thread::sleep_until(due);
-    }
-  }
+  if (paced) pacer.wait_for(len, recording.rate);
 
   auto* const out = static_cast<uint8_t*>(buf);
   const size_t pairs = static_cast<size_t>(len) / 2;

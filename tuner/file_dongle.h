@@ -22,6 +22,7 @@
 
 #include "recording/recording.h"
 #include "tuner/dongle.h"
+#include "tuner/stream_pacer.h"
 
 inline constexpr int file_failed_result = -1;
 
@@ -70,9 +71,7 @@ struct FileDongle : DongleApi {
   bool outside = false;  // tuned so far that the recording's band is left
   int64_t sample_index = 0;  // pairs delivered, the clock of the shift's rotation
 
-  std::chrono::steady_clock::time_point stream_start{};
-  int64_t stream_bytes = 0;
-  bool stream_started = false;
+  StreamPacer pacer;  // paced reads only
 
   char handle_record = 0;
 };
