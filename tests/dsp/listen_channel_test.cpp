@@ -11,6 +11,7 @@
 
 #include "core/rx_state.h"
 #include "dsp/listen_channel.h"
+#include "tests/support/console_capture.h"
 #include "tests/support/dsp_chain.h"
 
 namespace {
@@ -211,7 +212,14 @@ TEST(ListenChannel, TheBasebandIsTheSameWithAndWithoutAListeningChannel) {
                                     return length;
                                   },
                                   &audio};
+    // The level line (PgUp) tells the channel's level once it has one.
+    listening.state.spectrum_debug.store(1);
+    ConsoleCapture console;
     dsp_process_bytes(chain, bytes.data(), static_cast<int32_t>(bytes.size()));
+    const std::string label = std::string("   ") + listen_mode_label(mode) + " ";
+    EXPECT_TRUE(console.text().starts_with("Delitel = 128   Usilitel = 430000" + label + "no level, squelch off, open\n"))
+        << console.text();
+    EXPECT_NE(console.text().find(" dBFS, squelch off, open\n"), std::string::npos) << console.text();
     EXPECT_EQ(listening.pcm_bytes(), plain.pcm_bytes()) << listen_mode_name(mode);
     EXPECT_EQ(audio.size(), plain.blocks.size() * 2 * listen_block_frames) << listen_mode_name(mode);
   }
