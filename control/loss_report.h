@@ -1,6 +1,6 @@
 // The report of lost audio: blocks the playback side dropped for being late (or found
 // the ring full), sample blocks the tuner overwrote before the DSP thread read them,
-// and underruns of the playback ring. A line goes out when a count has grown, at most
+// underruns of the playback ring, and dongle reads that failed. A line goes out when a count has grown, at most
 // one every 10 s, with the totals since start.
 #pragma once
 
@@ -14,6 +14,7 @@ struct LossCounts {
   uint64_t overrun = 0;    // sample-ring blocks lost to the tuner lapping the reader
   uint64_t underruns = 0;  // times the audio ring ran dry while sound played
   uint64_t record_dropped = 0;  // blocks the recording's full queue refused
+  uint64_t failed_reads = 0;    // dongle reads that failed and brought no samples
 };
 
 struct LossReport {

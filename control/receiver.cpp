@@ -129,7 +129,8 @@ struct LossWatch {
     const LossCounts counts{baseband.dropped + listen.dropped,
                             receiver.dsp.overruns.load(std::memory_order_relaxed),
                             baseband.underruns + listen.underruns,
-                            receiver.recorder.dropped.load(std::memory_order_relaxed)};
+                            receiver.recorder.dropped.load(std::memory_order_relaxed),
+                            receiver.state.failed_reads.load(std::memory_order_relaxed)};
     if (loss_report_due(report, counts, now)) print_console("%s", loss_report_text(counts).c_str());
     if (status_path && *status_path) {
       write_status_file(status_path, loss_status_text(counts, std::max(baseband.backlog, listen.backlog),

@@ -35,6 +35,7 @@ struct RxState {
   std::atomic<int32_t> tuner_type{0};                  // librtlsdr's numbering; set once open
   std::atomic<uint8_t> running{1};
   std::atomic<int32_t> stream_stop{0};
+  std::atomic<uint64_t> failed_reads{0};  // reads that brought nothing; tuner thread writes
   std::atomic<int32_t> display_on{0};
   std::atomic<uint8_t> display_run{0};
   std::atomic<int32_t> spectrum_debug{0};

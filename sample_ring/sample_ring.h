@@ -18,7 +18,7 @@ struct SampleRing {
   // The bytes of each slot, eight to a word in memory order (I byte first, then Q).
   // Words rather than bytes so that the reader may race the writer without a data race.
   std::atomic<uint64_t> ring_data[ring_slots][ring_slot_words];
-  std::atomic<int32_t> ring_bytes[ring_slots];  // valid bytes per slot; the writer stores 65,536
+  std::atomic<int32_t> ring_bytes[ring_slots];  // valid bytes per slot: 65,536 but after a short read
   // Per slot: 2n+1 while store number n (counted from 0) fills it, 2n+2 once it is whole.
   std::atomic<uint64_t> ring_seq[ring_slots];
   std::atomic<int32_t> ring_write;   // slot the writer fills next; tuner thread only
@@ -32,10 +32,11 @@ struct SampleRing {
 // Both indices advance alike: 99 wraps to 0, anything else grows by 1.
 inline int32_t ring_next(int32_t index) { return index > ring_slots - 2 ? 0 : index + 1; }
 
-// Writer side, tuner thread, once per read: copies 65,536 bytes into slot ring_write,
-// sets its count to 65,536, then publishes the advanced ring_write with a release
-// store. Never waits and never looks at ring_read.
-void ring_store(SampleRing& ring, const uint8_t* block);
+// Writer side, tuner thread, once per read: copies the block's `bytes` (65,536 for a
+// whole read, fewer for a short one) into slot ring_write, sets its count, then
+// publishes the advanced ring_write with a release store. Never waits and never looks
+// at ring_read.
+void ring_store(SampleRing& ring, const uint8_t* block, int32_t bytes = ring_slot_bytes);
 
 // Writer side, after ring_store: true when the stores made so far reach the reader's
 // wake-up.

@@ -1,5 +1,6 @@
 #include "tuner/tuner_thread.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "core/print_console.h"
@@ -46,12 +47,19 @@ int tuner_thread(TunerLinks links) {
         break;
       }
       print_console("sync_read failed.");
+      // Nothing was read, so nothing is stored: the buffer still holds the last block,
+      // and handing it on again would play old signal as new.
+      s.failed_reads.fetch_add(1, std::memory_order_relaxed);
     } else {
       failed_in_row = 0;
+      // A short read hands on only what arrived.
+      const int32_t got = std::clamp(n_read, 0, read_block_bytes);
+      if (got > 0) {
+        ring_store(links.ring, read_buffer.get(), got);
+        if (links.stored) links.stored(links.tap_context, read_buffer.get(), got);
+        if (links.ring_stored && ring_wake_due(links.ring)) wake_event_set(*links.ring_stored);
+      }
     }
-    ring_store(links.ring, read_buffer.get());
-    if (links.stored) links.stored(links.tap_context, read_buffer.get(), read_block_bytes);
-    if (links.ring_stored && ring_wake_due(links.ring)) wake_event_set(*links.ring_stored);
     tuner_apply_requests(links, dev, applied, first_pass);
     first_pass = false;
   }

@@ -15,6 +15,7 @@ TEST(LossReport, OneLineAtMostEveryTenSecondsAndOnlyWhenACountGrew) {
   EXPECT_FALSE(loss_report_due(report, {4, 1, 0}, 90000)) << "no growth, no line";
   EXPECT_TRUE(loss_report_due(report, {4, 1, 1}, 90000)) << "an underrun is a loss too";
   EXPECT_TRUE(loss_report_due(report, {4, 1, 1, 1}, 100000)) << "so is a block the recording dropped";
+  EXPECT_TRUE(loss_report_due(report, {4, 1, 1, 1, 2}, 110000)) << "and a dongle read that failed";
 }
 
 TEST(LossReport, Texts) {
@@ -25,6 +26,8 @@ TEST(LossReport, Texts) {
   EXPECT_EQ(loss_report_text({0, 0, 0, 4}),
             "Lost 0 audio blocks (late), 0 sample blocks (overrun), 0 underruns, 4 blocks not recorded "
             "(recording queue full)\n");
-  EXPECT_EQ(loss_status_text({1, 2, 3}, 4, 5),
-            "backlog 4\nlate 1\noverrun 2\nunderruns 3\nstart_dropped 5\n");
+  EXPECT_EQ(loss_report_text({0, 0, 0, 0, 2}),
+            "Lost 0 audio blocks (late), 0 sample blocks (overrun), 0 underruns, 2 dongle reads failed\n");
+  EXPECT_EQ(loss_status_text({1, 2, 3, 0, 6}, 4, 5),
+            "backlog 4\nlate 1\noverrun 2\nunderruns 3\nstart_dropped 5\nfailed_reads 6\n");
 }

@@ -204,17 +204,42 @@ TEST(TunerThread, StartUpFailuresReportAndCloseOnlyWhatWasOpened) {
   }
 }
 
-TEST(TunerThread, FailedReadsStoreTheBlockAndAGoneDongleStopsReading) {
-  // Single failures: reported without a newline, and the block still enters the ring.
+// Delivers a short read (its first 1,001 bytes) as read number `short_read`.
+struct ShortReadSim : RecordingSim {
+  using RecordingSim::RecordingSim;
+  int64_t short_read = 0;
+  int read_sync(Dongle* dev, void* buf, int len, int* n_read) override {
+    const int result = RecordingSim::read_sync(dev, buf, len, n_read);
+    if (reads == short_read && n_read) *n_read = 1001;
+    return result;
+  }
+};
+
+TEST(TunerThread, FailedReadsStoreNothingShortReadsTheirBytesAndAGoneDongleStopsReading) {
+  // Single failures: reported without a newline, counted, and nothing enters the ring:
+  // the buffer still holds the previous block, which is not new signal.
   Rig failing(rxiq12_variant, sim_dongle_choice(SimFailure::fail_read, 3));
   failing.stop_during(5);
   failing.run();
   EXPECT_TRUE(failing.console.text().ends_with(
       "Type V for user interface\nSet gain \n49.60\nsync_read failed.sync_read failed."
       "sync_read failed."));
-  EXPECT_EQ(failing.blocks_stored(), 4);
+  EXPECT_EQ(failing.blocks_stored(), 1);
+  EXPECT_EQ(failing.state.failed_reads.load(), 3u);
   EXPECT_EQ(failing.state.stream_stop.load(), 1);
   EXPECT_EQ(failing.sim.calls.back(), "close");
+
+  // A short read stores the bytes that came, and no more.
+  auto short_sim = std::make_unique<ShortReadSim>(sim_dongle_choice(), false);
+  short_sim->short_read = 3;
+  Rig shorted(rxiq12_variant, std::move(short_sim));
+  shorted.stop_during(4);
+  shorted.run();
+  ASSERT_EQ(shorted.blocks_stored(), 3);
+  EXPECT_EQ(shorted.ring->ring_bytes[0].load(), read_block_bytes);
+  EXPECT_EQ(shorted.ring->ring_bytes[1].load(), 1001);
+  EXPECT_EQ(shorted.ring->ring_bytes[2].load(), read_block_bytes);
+  EXPECT_EQ(shorted.state.failed_reads.load(), 0u);
 
   // An unplug: reported once, nothing more read or stored, the dongle closed, and the
   // receiver's running flag left for Esc.
@@ -236,7 +261,7 @@ TEST(TunerThread, FailedReadsStoreTheBlockAndAGoneDongleStopsReading) {
   EXPECT_EQ(count_of(text, "sync_read failed."), size_t{gone_after_failed_reads - 1});
   EXPECT_EQ(count_of(text, dongle_gone_text), 1u);
   EXPECT_EQ(broken.sim.reads, 1 + gone_after_failed_reads);
-  EXPECT_EQ(broken.blocks_stored(), gone_after_failed_reads - 1);
+  EXPECT_EQ(broken.blocks_stored(), 0);
   EXPECT_EQ(broken.state.running.load(), 1);
 }
 
