@@ -118,7 +118,9 @@ int run_sim_capture(const SimCapture& capture) {
   sim.set_tuner_gain_mode(dev, 1);
   sim.set_tuner_gain(dev, sim_r820t_gains.back());
   sim.set_agc_mode(dev, 0);
-  if (sim.set_center_freq(dev, capture.frequency) < 0) {
+  // A frequency the tuner cannot lock is refused here, though the driver would stream
+  // noise: a capture of nothing is never what was wanted.
+  if (sim.set_center_freq(dev, capture.frequency) < 0 || !sim.pll_locked) {
     std::fprintf(stderr, "rxiq-sim: frequency %u is not accepted\n", capture.frequency);
     return 2;
   }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdarg>
 #include <cstdio>
+#include <iterator>
 #include <cstring>
 #include <numeric>
 #include <numbers>
@@ -160,7 +162,7 @@ void render_scene(const SimDongle& sim, size_t from, size_t count, uint8_t* out)
   // table's grid so that the table loops without a seam.
   auto cycles = [&](double frequency, bool& in_band) {
     double offset = sim_offset(sim, frequency);
-    in_band = std::fabs(offset) < rate / 2;
+    in_band = sim.pll_locked && std::fabs(offset) < rate / 2;
     return static_cast<int64_t>(std::llround(offset / bin));
   };
   bool carrier_in = false, second_in = false, fm_in = false, broadcast_in = false;
@@ -216,7 +218,7 @@ void prepare_beacon(SimDongle& sim) {
   sim.beacon_burst.clear();
   sim.beacon_pieces_done.clear();
   sim.beacon_stale = false;
-  if (std::fabs(sim_offset(sim, sim_beacon_frequency)) >= sim.sample_rate / 2.0) return;
+  if (!sim.pll_locked || std::fabs(sim_offset(sim, sim_beacon_frequency)) >= sim.sample_rate / 2.0) return;
   const auto samples = static_cast<size_t>(std::ceil(sim.beacon.duration() * sim.sample_rate));
   sim.beacon_burst.resize(2 * samples);
   sim.beacon_pieces_done.resize((samples + beacon_piece - 1) / beacon_piece);
@@ -304,6 +306,7 @@ int SimDongle::open(Dongle** dev, uint32_t index) {
   }
   is_open = true;
   beacon_clock = 0;
+  sim_driver_message("Found Rafael Micro R820T tuner\n");
   *dev = reinterpret_cast<Dongle*>(&handle_record);
   return 0;
 }
@@ -323,6 +326,8 @@ int SimDongle::close(Dongle* dev) {
 int SimDongle::set_tuner_gain_mode(Dongle* dev, int manual) {
   if (!holds(*this, dev)) return sim_failed_result;
   tuner_gain_mode = manual;
+  // The driver chooses a manual mode with the tuner's manual gain at its lowest step.
+  if (manual != 0) tuner_gain = 0;
   scene_stale = true;
   return 0;
 }
@@ -335,19 +340,17 @@ int SimDongle::get_tuner_gains(Dongle* dev, int* gains) {
 
 int SimDongle::set_tuner_gain(Dongle* dev, int gain) {
   if (!holds(*this, dev)) return sim_failed_result;
-  // The nearest listed gain; on a tie the lower one.
-  int best = sim_r820t_gains.front();
-  for (int listed : sim_r820t_gains) {
-    if (std::llabs(int64_t{listed} - gain) < std::llabs(int64_t{best} - gain)) best = listed;
-  }
-  tuner_gain = best;
+  // Any gain set is a manual gain, whatever the mode was.
+  tuner_gain_mode = 1;
+  tuner_gain = sim_r820t_gain_for(gain);
+  asked_gain = gain;
   scene_stale = true;
   return 0;
 }
 
 int SimDongle::get_tuner_gain(Dongle* dev) {
   if (!holds(*this, dev)) return sim_failed_result;
-  return tuner_gain;
+  return asked_gain;
 }
 
 int SimDongle::set_agc_mode(Dongle* dev, int on) {
@@ -369,13 +372,25 @@ int SimDongle::get_tuner_type(Dongle* dev) {
 
 int SimDongle::set_center_freq(Dongle* dev, uint32_t freq) {
   if (!holds(*this, dev)) return sim_failed_result;
-  if (choice.failure == SimFailure::fail_freq || freq < sim_min_frequency ||
-      freq > sim_max_frequency) {
-    return sim_failed_result;
+  int result = 0;
+  if (choice.failure == SimFailure::fail_freq) {
+    result = sim_failed_result;
+  } else {
+    const uint32_t xtal = sim_r820t_crystal(freq_correction);
+    const R820tTuning tuning = sim_r820t_tuning(freq, xtal);
+    if (tuning == R820tTuning::no_pll_values) {
+      sim_driver_message("[R82XX] No valid PLL values for %u Hz!\n", freq + sim_r820t_if);
+      sim_driver_message("r82xx_set_freq: failed=-1\n");
+      result = sim_failed_result;
+    } else if (tuning == R820tTuning::unlocked) {
+      sim_driver_message("[R82XX] PLL not locked!\n");
+    }
+    pll_locked = tuning == R820tTuning::locked;
   }
-  center_freq = freq;
+  // The driver forgets the frequency of a failed tuning.
+  center_freq = result == 0 ? freq : 0;
   scene_stale = true;
-  return 0;
+  return result;
 }
 
 int SimDongle::set_sample_rate(Dongle* dev, uint32_t rate) {
@@ -393,9 +408,11 @@ int SimDongle::set_sample_rate(Dongle* dev, uint32_t rate) {
 
 int SimDongle::set_freq_correction(Dongle* dev, int ppm) {
   if (!holds(*this, dev)) return sim_failed_result;
+  if (ppm == freq_correction) return sim_same_correction_result;
   freq_correction = ppm;
   scene_stale = true;
-  return 0;
+  // The tuner is tuned again on the corrected crystal, as the driver does.
+  return center_freq != 0 ? SimDongle::set_center_freq(dev, center_freq) : 0;
 }
 
 int SimDongle::get_freq_correction(Dongle* dev) {
@@ -478,6 +495,45 @@ void sim_add_clamped(uint8_t* bytes, const int8_t* steps, size_t count) {
     std::memcpy(bytes + k, &result, 8);
   }
   for (; k < count; ++k) bytes[k] = static_cast<uint8_t>(std::clamp(bytes[k] + steps[k], 0, 255));
+}
+
+void sim_driver_message(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+}
+
+int sim_r820t_gain_for(int gain) {
+  // The driver adds the LNA's and the mixer's steps in turn until the sum reaches the
+  // gain asked for; past the last pair it stays where the steps ended.
+  static constexpr int lna_steps[] = {9, 13, 40, 38, 13, 31, 22, 26, 31, 26, 14, 19, 5, 35, 13};
+  static constexpr int mixer_steps[] = {5, 10, 10, 19, 9, 10, 25, 17, 10, 8, 16, 13, 6, 3, -8};
+  int total = 0;
+  for (size_t i = 0; i < std::size(lna_steps); ++i) {
+    if (total >= gain) break;
+    total += lna_steps[i];
+    if (total >= gain) break;
+    total += mixer_steps[i];
+  }
+  return total;
+}
+
+uint32_t sim_r820t_crystal(int ppm) {
+  return static_cast<uint32_t>(sim_r820t_nominal_crystal * (1.0 + ppm / 1e6));
+}
+
+R820tTuning sim_r820t_tuning(uint32_t freq, uint32_t crystal) {
+  // The local oscillator sits the IF above the frequency; a divider between 2 and 64
+  // must bring it into the VCO's range, and the PLL's integer part must fit.
+  constexpr uint32_t vco_min_khz = 1770000, vco_max_khz = 2 * vco_min_khz;
+  const uint64_t lo = uint64_t{freq} + sim_r820t_if;
+  const uint64_t lo_khz = (lo + 500) / 1000;
+  uint64_t divider = 2;
+  while (divider <= 64 && !(lo_khz * divider >= vco_min_khz && lo_khz * divider < vco_max_khz)) divider <<= 1;
+  const uint64_t integer_part = lo * divider / (2 * uint64_t{crystal});
+  if (integer_part > 63) return R820tTuning::no_pll_values;
+  return divider <= 64 ? R820tTuning::locked : R820tTuning::unlocked;
 }
 
 int sim_effective_gain(const SimDongle& sim) {

@@ -11,7 +11,8 @@
 //     count of samples delivered (carried over a change of rate), so an unpaced stream
 //     meets it at the same samples;
 //   - white noise.
-// The crystal is 48 ppm off: a carrier at f shows at the baseband offset
+// The tuner reports and fails as librtlsdr over an R820T does (gain read-back, PLL
+// lock, the driver's messages on standard error). The crystal is 48 ppm off: a carrier at f shows at the baseband offset
 // f - F - F * (48 - p) * 1e-6 Hz (F tuned, p the correction in effect).
 //
 // The scene for the current settings is computed once into a table of 0.2 s of samples
@@ -74,10 +75,24 @@ inline constexpr std::array<int, 29> sim_r820t_gains = {
     0,   9,   14,  27,  37,  77,  87,  125, 144, 157, 166, 197, 207, 229, 254,
     280, 297, 328, 338, 364, 372, 386, 402, 421, 434, 439, 445, 480, 496};
 
-inline constexpr uint32_t sim_min_frequency = 24000000;
-inline constexpr uint32_t sim_max_frequency = 1766000000;
+// The R820T as librtlsdr drives it: its IF, its crystal, and the frequencies its PLL
+// reaches (from about 24.1 MHz to about 1,766 MHz). Below, the driver reports the PLL
+// unlocked yet the call succeeds (and nothing is received); above, the call fails.
+inline constexpr uint32_t sim_r820t_if = 3570000;
+inline constexpr double sim_r820t_nominal_crystal = 28800000.0;
+enum class R820tTuning { locked, unlocked, no_pll_values };
+R820tTuning sim_r820t_tuning(uint32_t freq, uint32_t crystal);
+// The crystal as the driver corrects it for ppm.
+uint32_t sim_r820t_crystal(int ppm);
+// The tuner's gain, in tenths of a dB, for a gain asked for.
+int sim_r820t_gain_for(int gain);
 
 inline constexpr int sim_failed_result = -1;  // what a refused call returns
+inline constexpr int sim_same_correction_result = -2;  // the correction asked for is in effect
+
+// What librtlsdr writes to standard error, written the same way, so that a transcript
+// on the simulator reads as one on a dongle.
+void sim_driver_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 struct SimDongle : DongleApi {
   // paced: reads return when their last sample would have arrived (the user-facing
@@ -118,7 +133,9 @@ struct SimDongle : DongleApi {
   // Device state.
   bool is_open = false;
   int tuner_gain_mode = 0;  // 0 automatic, 1 and 2 manual
-  int tuner_gain = 0;       // tenths of a dB, the listed gain last chosen
+  int tuner_gain = 0;       // tenths of a dB, the gain the tuner applies
+  int asked_gain = 0;       // what get_tuner_gain reports: the gain last asked for
+  bool pll_locked = true;   // false after a frequency below the PLL's reach
   int agc_mode = 0;
   uint32_t center_freq = 0;
   uint32_t sample_rate = 2048000;

@@ -25,6 +25,9 @@ void tuner_apply_requests(TunerLinks& links, Dongle* dev, TunerApplied& applied,
     dongle.set_tuner_gain_mode(dev, mode);
     // The message's "\t" before "uner" is the receiver's own wording, kept as it is.
     print_console("\tuner_gain_mode = %d                         \n", mode);
+    // librtlsdr puts an R820T's manual gain to 0 dB whenever a manual mode is chosen, so
+    // the gain the receiver shows is sent again; the gain check below does that.
+    if (mode != 0) applied.gain_index = gain_not_applied;
   }
 
   const int32_t index = s.gain_index.load();

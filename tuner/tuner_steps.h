@@ -17,6 +17,9 @@ struct TunerApplied {
   int32_t gain_count = 0;       // entries of the gain list read at start-up
 };
 
+// An applied gain index that no request equals: the gain is sent again on the next check.
+inline constexpr int32_t gain_not_applied = -1;
+
 inline double in_db(int tenths) { return tenths * 0.1; }
 
 // Lists the dongles, opens the chosen one and configures it: gain list, start gain,

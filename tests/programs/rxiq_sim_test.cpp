@@ -82,7 +82,8 @@ TEST_F(SimTool, ReadmePipelineGivesTheBasebandWithTheCarrierAtPlus10kHz) {
 
 TEST_F(SimTool, EndlessCaptureEndsQuietlyWhenItsReaderGoesAway) {
   EXPECT_EQ(run_status("set -o pipefail; " + sim_tool + " - 2> " + work + "/err.txt | head -c 100000 > /dev/null"), 0);
-  EXPECT_EQ(text_of(read_bytes(work + "/err.txt")), "");
+  // The driver's one line at opening, as rtl_sdr shows it, and nothing more.
+  EXPECT_EQ(text_of(read_bytes(work + "/err.txt")), "Found Rafael Micro R820T tuner\n");
 }
 
 TEST_F(SimTool, AnswersAndRefusals) {
@@ -107,7 +108,7 @@ TEST_F(SimTool, AnswersAndRefusals) {
            {"-n 100000 - > /dev/full", 1, "rxiq-sim: error writing standard output: No space left on device\n"},
        }) {
     EXPECT_EQ(run_status("cd " + work + " && " + sim_tool + " " + r.args + " 2> " + err), r.status) << r.args;
-    EXPECT_TRUE(text_of(read_bytes(err)).starts_with(r.message)) << r.args << ": " << text_of(read_bytes(err));
+    EXPECT_NE(text_of(read_bytes(err)).find(r.message), std::string::npos) << r.args << ": " << text_of(read_bytes(err));
   }
 }
 

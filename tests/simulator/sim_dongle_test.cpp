@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -76,20 +78,32 @@ TEST(SimDongle, PresentsOneDeviceAndItsSettings) {
   EXPECT_EQ(gains[28], 496);
   EXPECT_EQ(gains[29], 0) << "nothing written past the list";
 
-  // Requests snap to the nearest listed gain.
-  sim.set_tuner_gain(dev, 12000000);
-  EXPECT_EQ(sim.get_tuner_gain(dev), 496);
-  sim.set_tuner_gain(dev, 300);
-  EXPECT_EQ(sim.get_tuner_gain(dev), 297);
-  sim.set_tuner_gain(dev, -50);
-  EXPECT_EQ(sim.get_tuner_gain(dev), 0);
+  // As librtlsdr over an R820T: the read-back is the gain asked for; the tuner takes the
+  // first of its steps that reaches it (stopping at 48.8 dB, past the last step), and
+  // choosing a manual mode puts it at 0 dB.
+  for (auto [asked, applied] : {std::pair{12000000, 488}, {496, 496}, {300, 328}, {297, 297}, {-50, 0}}) {
+    sim.set_tuner_gain(dev, asked);
+    EXPECT_EQ(sim.get_tuner_gain(dev), asked);
+    EXPECT_EQ(sim.tuner_gain, applied) << asked;
+  }
+  sim.set_tuner_gain_mode(dev, 1);
+  EXPECT_EQ(sim.tuner_gain, 0);
+  EXPECT_EQ(sim.get_tuner_gain(dev), -50) << "the read-back stays what was asked";
   EXPECT_EQ(sim.get_offset_tuning(dev), 0);
 
-  EXPECT_EQ(sim.set_center_freq(dev, 24000000), 0);
-  EXPECT_EQ(sim.set_center_freq(dev, 1766000000), 0);
-  EXPECT_LT(sim.set_center_freq(dev, 23999999), 0);
-  EXPECT_LT(sim.set_center_freq(dev, 1766000001), 0);
-  EXPECT_EQ(sim.center_freq, 1766000000u) << "a refused frequency changes nothing";
+  // The PLL's reach: below it the driver says the PLL is not locked and succeeds; above
+  // it the call fails and the frequency is forgotten.
+  EXPECT_EQ(sim.set_center_freq(dev, 24086500), 0);
+  EXPECT_TRUE(sim.pll_locked);
+  EXPECT_EQ(sim.set_center_freq(dev, 24086499), 0);
+  EXPECT_FALSE(sim.pll_locked);
+  EXPECT_EQ(sim.center_freq, 24086499u);
+  EXPECT_EQ(sim.set_center_freq(dev, 0), 0);
+  EXPECT_FALSE(sim.pll_locked);
+  EXPECT_EQ(sim.set_center_freq(dev, 1766429499), 0);
+  EXPECT_TRUE(sim.pll_locked);
+  EXPECT_LT(sim.set_center_freq(dev, 1766429500), 0);
+  EXPECT_EQ(sim.center_freq, 0u);
 
   for (uint32_t ok : {225001u, 300000u, 900001u, 1200000u, 2400000u, 3200000u}) {
     EXPECT_EQ(sim.set_sample_rate(dev, ok), 0) << ok;
@@ -98,8 +112,9 @@ TEST(SimDongle, PresentsOneDeviceAndItsSettings) {
     EXPECT_LT(sim.set_sample_rate(dev, bad), 0) << bad;
   }
 
-  sim.set_freq_correction(dev, -17);
+  EXPECT_EQ(sim.set_freq_correction(dev, -17), 0);
   EXPECT_EQ(sim.get_freq_correction(dev), -17);
+  EXPECT_EQ(sim.set_freq_correction(dev, -17), sim_same_correction_result);
 
   EXPECT_EQ(sim.close(dev), 0);
   EXPECT_LT(sim.close(dev), 0) << "a closed handle is refused";

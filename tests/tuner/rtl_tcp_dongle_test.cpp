@@ -198,6 +198,11 @@ std::string gains_line() {
 
 }  // namespace
 
+std::vector<uint8_t> joined(std::vector<uint8_t> first, const std::vector<uint8_t>& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
+
 TEST(RtlTcpDongle, ListsConfiguresAndSendsEveryKeyCommandAsFiveBytes) {
   FakeServer server;
   server.stream = sim_stream(200000);
@@ -215,7 +220,8 @@ TEST(RtlTcpDongle, ListsConfiguresAndSendsEveryKeyCommandAsFiveBytes) {
   }
   EXPECT_EQ(server.commands(expected.size()), expected);
 
-  // What each key requests, one at a time: retune, gain mode, gain step, AGC.
+  // What each key requests, one at a time: retune, gain mode (a manual one followed by
+  // the gain shown, which the server's driver has just put to 0 dB), gain step, AGC.
   struct Key {
     std::function<void()> press;
     std::vector<uint8_t> bytes;
@@ -223,7 +229,7 @@ TEST(RtlTcpDongle, ListsConfiguresAndSendsEveryKeyCommandAsFiveBytes) {
   RxState& s = rig.state;
   const Key keys[] = {
       {[&] { s.frequency.store(145725050); }, command(0x01, 145725050)},
-      {[&] { s.tuner_gain_mode.store(2); }, command(0x03, 2)},
+      {[&] { s.tuner_gain_mode.store(2); }, joined(command(0x03, 2), command(0x04, 496))},
       {[&] { s.gain_index.store(27); }, command(0x04, 480)},
       {[&] { s.gain_index.store(0); }, command(0x04, 0)},
       {[&] { s.agc_mode.store(1); }, command(0x08, 1)},
