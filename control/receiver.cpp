@@ -192,12 +192,14 @@ void receiver_start_tuner(Receiver& r) {
   fir_init_channel(r.filter, r.variant);
   listen_set_rates(r.dsp.listen, r.variant.sample_rate, r.variant.frame_rate);
   TunerLinks links{r.state, r.variant, *r.dongle, r.ring, &r.ring_stored};
+  links.end = &r.tuner_end;
   // The raw stream is recorded here rather than where the DSP thread takes it: the same
   // thread stores the blocks and applies the retunes, so a segment's sample index is
   // exact, and a block the DSP thread loses to an overrun is still recorded.
   links.stored = record_raw_block;
   links.retuned = record_retune;
   links.tap_context = &r.recorder;
+  r.tuner_started.store(1, std::memory_order_relaxed);
   r.tuner = std::thread([links] {
     name_current_thread("tuner");
     tuner_thread(links);
@@ -222,6 +224,13 @@ void receiver_stop(Receiver& receiver) {
   // The DSP thread leaves its wait for samples now rather than at its time limit.
   wake_event_set(receiver.ring_stored);
   rigctl_stop(receiver.rigctl);
+}
+
+void receiver_wait_dongle_closed(Receiver& receiver) {
+  // A receiver whose tuner never started has no dongle to wait for.
+  if (receiver.tuner_started.load(std::memory_order_relaxed) != 0) {
+    tuner_end_wait(receiver.tuner_end, tuner_close_wait);
+  }
 }
 
 void receiver_join(Receiver& receiver) {
@@ -276,14 +285,15 @@ int HandlerRoutine(int control_type) {
       control_type == ctrl_shutdown_event) {
     if (receiver) {
       receiver_stop(*receiver);
+      receiver_wait_dongle_closed(*receiver);
       // As after Esc: the picture is gone, and the display thread ended and joined,
       // before the terminal is handed back and the process ends.
       display_close(receiver->display);
+      recorder_stop(receiver->recorder);
       audio_close(receiver->audio, 0);
       audio_close(receiver->audio, 1);
-      recorder_stop(receiver->recorder);
     }
-    print_console("%s", handler_end_text);
+    print_console_last("%s", handler_end_text);
     return 0;
   }
   print_console("dwCtrlType = %X\n", static_cast<unsigned>(control_type));
@@ -333,11 +343,12 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   key_input_loop(standard_input, on_key, on_idle, receiver);
 
   receiver_stop(*receiver);
+  receiver_wait_dongle_closed(*receiver);
   // The picture must be gone before the terminal is handed back; only the main thread
   // joins the display thread.
   display_close(receiver->display);
-  print_console("%s", loop_end_text);
   recorder_stop(receiver->recorder);
+  print_console_last("%s", loop_end_text);
   audio_close(receiver->audio, 0);
   audio_close(receiver->audio, 1);
   control_events_remove();

@@ -2,6 +2,7 @@
 // build a fresh receiver. The programs have one instance for the life of the process.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -16,6 +17,7 @@
 #include "dsp/fir_filter.h"
 #include "dsp/fft_snapshot.h"
 #include "tuner/dongle.h"
+#include "tuner/tuner_thread.h"
 #include "sample_ring/sample_ring.h"
 #include "variants/variant.h"
 
@@ -46,6 +48,8 @@ struct Receiver {
   // The tuner and DSP threads. The programs detach them (they stop on `running`, and
   // whatever has not finished ends with the process); tests keep them to join.
   bool detach_threads = false;
+  TunerEnd tuner_end;  // shutdown waits for it, so that the dongle is closed
+  std::atomic<uint8_t> tuner_started{0};
   std::thread tuner;
   std::thread dsp_worker;
 };
@@ -84,6 +88,12 @@ void receiver_start_tuner(Receiver& receiver);
 // What Esc and a close event share: stops the display (giving it a second to repaint)
 // and clears running.
 void receiver_stop(Receiver& receiver);
+
+// Waits, after receiver_stop, for the tuner thread to leave its read and close the
+// dongle: about one read, never longer than tuner_close_wait (a dongle or server that has
+// stopped answering must not hold the shutdown).
+inline constexpr std::chrono::milliseconds tuner_close_wait{1000};
+void receiver_wait_dongle_closed(Receiver& receiver);
 
 // Waits for the tuner and DSP threads to end (tests only; they end once running is
 // cleared).

@@ -14,11 +14,30 @@ void stop_stream(TunerLinks& links) {
   if (links.ring_stored) wake_event_set(*links.ring_stored);
 }
 
+// Marks the end on every way out of the thread.
+struct EndMark {
+  TunerEnd* end;
+  ~EndMark() {
+    if (!end) return;
+    {
+      std::lock_guard<std::mutex> guard(end->lock);
+      end->done.store(1, std::memory_order_relaxed);
+    }
+    end->signal.notify_all();
+  }
+};
+
 }  // namespace
+
+bool tuner_end_wait(TunerEnd& end, std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> guard(end.lock);
+  return end.signal.wait_for(guard, limit, [&] { return end.done.load(std::memory_order_relaxed) != 0; });
+}
 
 int tuner_thread(TunerLinks links) {
   RxState& s = links.state;
   DongleApi& dongle = links.dongle;
+  const EndMark end_mark{links.end};
 
   // A dongle that waits on the network lets go once running is cleared.
   dongle.watch_running(&s.running);

@@ -3,7 +3,11 @@
 // tuner gain mode, gain and AGC changes the keys have requested, one pass per read.
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 #include "core/rx_state.h"
 #include "platform/wake_event.h"
@@ -20,6 +24,18 @@ inline constexpr int32_t discarded_read_bytes = 4096;  // first read after a buf
 // and going on would only repeat the failure.
 inline constexpr int32_t gone_after_failed_reads = 100;
 
+// The tuner thread's end, awaited by shutdown: the dongle is closed once it is set, so
+// that a process ending after it leaves the dongle powered down and its kernel driver
+// attached again.
+struct TunerEnd {
+  std::atomic<uint8_t> done{0};
+  std::mutex lock;
+  std::condition_variable signal;
+};
+
+// Waits at most `limit` for the tuner thread to end; true when it has.
+bool tuner_end_wait(TunerEnd& end, std::chrono::milliseconds limit);
+
 struct TunerLinks {
   RxState& state;
   const Variant& variant;
@@ -31,6 +47,7 @@ struct TunerLinks {
   void (*stored)(void* context, const uint8_t* block, int32_t bytes) = nullptr;
   void (*retuned)(void* context, uint64_t first_store, uint32_t frequency) = nullptr;
   void* tap_context = nullptr;
+  TunerEnd* end = nullptr;  // set when the thread returns, the dongle closed
 };
 
 // The thread body. Returns 0 when the read loop ends (running cleared, or the dongle

@@ -31,8 +31,11 @@ bool write_to_console(HANDLE handle, std::string_view text) {
 
 }  // namespace
 
-size_t console_write(std::string_view text) {
+size_t console_write(std::string_view text, bool last) {
   std::lock_guard<std::mutex> guard(console_out.lock);
+  // Under the lock, so that no write can follow the last one.
+  if (console_out.ended.load(std::memory_order_relaxed)) return 0;
+  if (last) console_out.ended.store(true, std::memory_order_relaxed);
   const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(console_out.fd));
   if (write_to_console(handle, text)) return text.size();
   // Redirected: the bytes as they are (print_console made them the OEM code page's), in

@@ -569,3 +569,17 @@ TEST(ReceiverAudio, ARecordingPlaysItsCarrierAndFollowsThreeRights) {
   }
   std::filesystem::remove(path);
 }
+
+TEST(ReceiverAudio, ShutdownWaitsForTheTunerToLeaveItsReadAndCloseTheDongle) {
+  ConsoleCapture console;
+  // Paced: each read takes its real 27 ms, so the stop lands inside one.
+  auto owned = std::make_unique<SimDongle>(sim_dongle_choice(), true);
+  SimDongle* sim = owned.get();
+  auto rx = std::make_unique<Receiver>(rxiq12_variant, std::move(owned));
+  receiver_start_tuner(*rx);
+  ASSERT_TRUE(wait_until([&] { return rx->ring.ring_stores.load() >= 2; })) << console.text();
+  receiver_stop(*rx);
+  receiver_wait_dongle_closed(*rx);
+  EXPECT_EQ(rx->tuner_end.done.load(), 1) << "the wait ended on the tuner, not on its limit";
+  EXPECT_FALSE(sim->is_open);
+}

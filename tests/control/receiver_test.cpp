@@ -441,3 +441,20 @@ TEST(Receiver, KeyRStopsAndStartsAndEscClosesTheRecording) {
     EXPECT_NE(rx.output().find(" s, " + std::to_string(bytes) + " bytes\n"), std::string::npos) << rx.output();
   }
 }
+
+TEST(Receiver, TheFarewellIsTheLastLineEvenWhileAServerStalls) {
+  // A server that takes the connection and never sends its header: the tuner thread is
+  // still waiting for it when Esc comes.
+  LoopbackListener stalled;
+  ASSERT_NE(stalled.port(), 0);
+  std::vector<std::string> env = environment;
+  env.push_back("RXIQ_DONGLE=tcp:127.0.0.1:" + std::to_string(stalled.port()));
+  PtyProcess rx(program, {}, env);
+  ASSERT_TRUE(rx.started());
+  ASSERT_TRUE(wait_for_key_loop(rx)) << rx.output();
+  rx.send("\x1b");
+  const int status = rx.wait_exit(10s);
+  ASSERT_TRUE(WIFEXITED(status)) << rx.output();
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(rx.output().ends_with("Окончание цикла\n")) << rx.output();
+}
