@@ -26,9 +26,29 @@ constexpr ValuedFlag listen_device_flag{"--listen-device",
 constexpr ValuedFlag squelch_flag{"--squelch", "a level from -120 to 0 dB (say -60) or off"};
 constexpr ValuedFlag deemphasis_flag{"--deemphasis", "0, 50, 75 or 750 (microseconds)"};
 constexpr ValuedFlag record_flag{"--record", "a folder to record into"};
-constexpr const ValuedFlag* valued_flags[] = {&listen_flag, &listen_device_flag, &squelch_flag,
-                                              &deemphasis_flag, &record_flag};
-constexpr std::string_view record_raw_flag = "--record-raw";
+constexpr ValuedFlag direct_sampling_flag{"--direct-sampling", "i or q (the ADC input wired for HF)"};
+constexpr ValuedFlag serial_flag{"--serial", "a dongle's serial number, as the start-up list shows it"};
+constexpr const ValuedFlag* valued_flags[] = {&listen_flag,  &listen_device_flag,   &squelch_flag,
+                                              &deemphasis_flag, &record_flag, &direct_sampling_flag,
+                                              &serial_flag};
+// Options that take no value, each with the dongle setting it switches on (none for
+// --record-raw, which is the recording's).
+struct PlainFlag {
+  std::string_view name;
+  bool DongleOptions::*dongle_field;
+};
+constexpr PlainFlag plain_flags[] = {
+    {"--record-raw", nullptr},
+    {"--bias-tee", &DongleOptions::bias_tee},
+    {"--offset-tuning", &DongleOptions::offset_tuning},
+};
+
+const PlainFlag* plain_flag_of(std::string_view a) {
+  for (const PlainFlag& f : plain_flags) {
+    if (a == f.name) return &f;
+  }
+  return nullptr;
+}
 
 // The valued option argument a names, or null; value_inline set when "=VALUE" follows.
 const ValuedFlag* valued_flag_of(std::string_view a, bool& value_inline) {
@@ -65,7 +85,7 @@ bool read_listen_address(const char* text, std::string& address, uint16_t& port)
 int option_width(int argc, char** argv, int i) {
   const std::string_view a = argv[i];
   bool value_inline = false;
-  if (a == record_raw_flag) return 1;
+  if (plain_flag_of(a) != nullptr) return 1;
   if (valued_flag_of(a, value_inline) != nullptr) return value_inline || i + 1 >= argc ? 1 : 2;
   if (a.rfind(std::string(rigctl_flag) + "=", 0) == 0) return 1;
   if (a != rigctl_flag) return 0;
@@ -129,6 +149,13 @@ bool read_valued_option(const Variant& variant, const ValuedFlag& flag, const ch
     read = *value != '\0';
     options.record_at_start = read;
     options.record.folder = value;
+  } else if (&flag == &direct_sampling_flag) {
+    const std::string_view v = value;
+    read = v == "i" || v == "q" || v == "I" || v == "Q";
+    if (read) options.dongle.direct_sampling = (v == "i" || v == "I") ? 1 : 2;
+  } else if (&flag == &serial_flag) {
+    read = *value != '\0';
+    options.dongle.serial = value;
   }
   if (!read) error = name + " takes " + flag.takes + ", not '" + value + "'";
   return read;
@@ -142,8 +169,12 @@ bool parse_options(const Variant& variant, int argc, char** argv, ReceiverOption
     const int width = option_width(argc, argv, i);
     if (width == 0) continue;
     const std::string_view a = argv[i];
-    if (a == record_raw_flag) {
-      options.record.raw = true;
+    if (const PlainFlag* plain = plain_flag_of(a)) {
+      if (plain->dongle_field) {
+        options.dongle.*plain->dongle_field = true;
+      } else {
+        options.record.raw = true;
+      }
       continue;
     }
     bool value_inline = false;
@@ -197,6 +228,12 @@ bool answer_help_or_version(const Variant& variant, int argc, char** argv, FILE*
                    "                           rxiq-<UTC time>-<Hz>.sigmf-data and .sigmf-meta\n"
                    "  --record-raw             record the dongle's bytes (cu8, %d samples/s)\n"
                    "                           instead of the baseband (ci16_le, %d frames/s)\n"
+                   "  --serial SERIAL          open the dongle with this USB serial number\n"
+                   "  --bias-tee               power the antenna input (for an amplifier there);\n"
+                   "                           switched off again at exit\n"
+                   "  --direct-sampling i|q    HF below about 28 MHz from the I or Q input of a\n"
+                   "                           dongle wired for it, bypassing the tuner\n"
+                   "  --offset-tuning          offset tuning (E4000 tuners; an R820T has no use)\n"
                    "Keys: Left/Right retune by 50 Hz, F type a frequency, Home/End gain,\n"
                    "N gain mode, M AGC, PgUp/PgDn level line, T top flag, V spectrum display,\n"
                    "Up/Down squelch, L listening mode, R starts/stops a recording, Esc quits.\n"

@@ -8,6 +8,7 @@
 
 #include "control/recorder.h"
 #include "core/listen_mode.h"
+#include "tuner/dongle.h"
 
 struct RxState;
 struct Variant;
@@ -32,6 +33,7 @@ struct ReceiverOptions {
   int32_t wfm_deemphasis_us = wfm_deemphasis_default_us;  // --deemphasis 50, 75 or 0
   bool record_at_start = false;  // --record DIR: record from start-up
   RecordSettings record;         // --record's folder (key R's too), --record-raw
+  DongleOptions dongle;          // --bias-tee, --direct-sampling, --offset-tuning, --serial
 };
 
 // Reads the options: --rigctl [ADDRESS:]PORT, --rigctl=[ADDRESS:]PORT, or --rigctl

@@ -193,6 +193,7 @@ void receiver_start_tuner(Receiver& r) {
   listen_set_rates(r.dsp.listen, r.variant.sample_rate, r.variant.frame_rate);
   TunerLinks links{r.state, r.variant, *r.dongle, r.ring, &r.ring_stored};
   links.end = &r.tuner_end;
+  links.options = r.dongle_options;
   // The raw stream is recorded here rather than where the DSP thread takes it: the same
   // thread stores the blocks and applies the retunes, so a segment's sample index is
   // exact, and a block the DSP thread loses to an overrun is still recorded.
@@ -328,6 +329,7 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   print_device_lists();
   receiver_open_audio(*receiver);
   receiver->record_settings = options.record;
+  receiver->dongle_options = options.dongle;
   receiver_start_tuner(*receiver);
   if (options.record_at_start) receiver_record(*receiver, true);
   if (options.rigctl) {

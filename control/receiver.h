@@ -44,6 +44,7 @@ struct Receiver {
   FrequencyPrompt prompt;   // key F; the key loop's alone
   Recorder recorder{variant};  // key R, --record, the control port's AOS and LOS
   RecordSettings record_settings;  // where and what key R and AOS record; set at start-up
+  DongleOptions dongle_options;    // what the options ask of the dongle; set at start-up
 
   // The tuner and DSP threads. The programs detach them (they stop on `running`, and
   // whatever has not finished ends with the process); tests keep them to join.

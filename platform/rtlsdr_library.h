@@ -30,6 +30,12 @@ struct RtlsdrLibrary {
   int (*get_freq_correction)(rtlsdr_dev* dev) = nullptr;
   int (*reset_buffer)(rtlsdr_dev* dev) = nullptr;
   int (*read_sync)(rtlsdr_dev* dev, void* buf, int len, int* n_read) = nullptr;
+  // Asked for by options only; a library without them (an old DLL) leaves them null and
+  // the option is then reported as unavailable.
+  int (*set_bias_tee)(rtlsdr_dev* dev, int on) = nullptr;
+  int (*set_direct_sampling)(rtlsdr_dev* dev, int on) = nullptr;
+  int (*set_offset_tuning)(rtlsdr_dev* dev, int on) = nullptr;
+  int (*get_index_by_serial)(const char* serial) = nullptr;
 };
 
 // Fills lib with the library's calls. False when the library cannot be had, with

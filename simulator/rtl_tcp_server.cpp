@@ -83,7 +83,10 @@ void apply_command(DongleApi& sim, Dongle* dev, uint8_t command, uint32_t parame
     case rtl_tcp_set_gain_by_index:
       if (parameter < sim_r820t_gains.size()) sim.set_tuner_gain(dev, sim_r820t_gains[parameter]);
       break;
-    default: break;  // IF gain, test mode, direct sampling and the rest: no such parts here
+    case rtl_tcp_set_direct_sampling: sim.set_direct_sampling(dev, value); break;
+    case rtl_tcp_set_offset_tuning: sim.set_offset_tuning(dev, value); break;
+    case rtl_tcp_set_bias_tee: sim.set_bias_tee(dev, value); break;
+    default: break;  // IF gain, test mode, crystals: no such parts here
   }
 }
 

@@ -162,7 +162,7 @@ void render_scene(const SimDongle& sim, size_t from, size_t count, uint8_t* out)
   // table's grid so that the table loops without a seam.
   auto cycles = [&](double frequency, bool& in_band) {
     double offset = sim_offset(sim, frequency);
-    in_band = sim.pll_locked && std::fabs(offset) < rate / 2;
+    in_band = sim.pll_locked && sim.direct_sampling == 0 && std::fabs(offset) < rate / 2;
     return static_cast<int64_t>(std::llround(offset / bin));
   };
   bool carrier_in = false, second_in = false, fm_in = false, broadcast_in = false;
@@ -218,7 +218,7 @@ void prepare_beacon(SimDongle& sim) {
   sim.beacon_burst.clear();
   sim.beacon_pieces_done.clear();
   sim.beacon_stale = false;
-  if (!sim.pll_locked || std::fabs(sim_offset(sim, sim_beacon_frequency)) >= sim.sample_rate / 2.0) return;
+  if (!sim.pll_locked || sim.direct_sampling != 0 || std::fabs(sim_offset(sim, sim_beacon_frequency)) >= sim.sample_rate / 2.0) return;
   const auto samples = static_cast<size_t>(std::ceil(sim.beacon.duration() * sim.sample_rate));
   sim.beacon_burst.resize(2 * samples);
   sim.beacon_pieces_done.resize((samples + beacon_piece - 1) / beacon_piece);
@@ -375,7 +375,7 @@ int SimDongle::set_center_freq(Dongle* dev, uint32_t freq) {
   int result = 0;
   if (choice.failure == SimFailure::fail_freq) {
     result = sim_failed_result;
-  } else {
+  } else if (direct_sampling == 0) {  // direct sampling tunes the RTL2832U alone
     const uint32_t xtal = sim_r820t_crystal(freq_correction);
     const R820tTuning tuning = sim_r820t_tuning(freq, xtal);
     if (tuning == R820tTuning::no_pll_values) {
@@ -553,4 +553,34 @@ void sim_build_scene(SimDongle& sim) {
   sim.scene_position %= sim.scene.size();
   sim.scene_position &= ~size_t{1};  // stay on an I byte
   sim.scene_stale = false;
+}
+
+int SimDongle::set_bias_tee(Dongle* dev, int on) {
+  if (!holds(*this, dev)) return sim_failed_result;
+  bias_tee = on != 0;
+  return 0;
+}
+
+int SimDongle::set_direct_sampling(Dongle* dev, int on) {
+  if (!holds(*this, dev)) return sim_failed_result;
+  // The tuner is bypassed: the scene, all of it above 100 MHz, is not received.
+  direct_sampling = on;
+  if (on != 0) {
+    sim_driver_message("Enabled direct sampling mode, input %i\n", on);
+  } else {
+    sim_driver_message("Disabled direct sampling mode\n");
+  }
+  scene_stale = true;
+  return 0;
+}
+
+int SimDongle::set_offset_tuning(Dongle* dev, int) {
+  if (!holds(*this, dev)) return sim_failed_result;
+  return offset_tuning_refused_result;
+}
+
+int SimDongle::get_index_by_serial(const char* serial) {
+  if (serial == nullptr) return sim_failed_result;
+  if (get_device_count() == 0) return sim_no_devices_result;
+  return std::strcmp(serial, sim_serial) == 0 ? 0 : sim_serial_not_found_result;
 }

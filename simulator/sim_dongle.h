@@ -89,6 +89,8 @@ int sim_r820t_gain_for(int gain);
 
 inline constexpr int sim_failed_result = -1;  // what a refused call returns
 inline constexpr int sim_same_correction_result = -2;  // the correction asked for is in effect
+inline constexpr int sim_no_devices_result = -2;       // get_index_by_serial with no dongle
+inline constexpr int sim_serial_not_found_result = -3;
 
 // What librtlsdr writes to standard error, written the same way, so that a transcript
 // on the simulator reads as one on a dongle.
@@ -118,6 +120,10 @@ struct SimDongle : DongleApi {
   int get_freq_correction(Dongle* dev) override;
   int reset_buffer(Dongle* dev) override;
   int read_sync(Dongle* dev, void* buf, int len, int* n_read) override;
+  int set_bias_tee(Dongle* dev, int on) override;
+  int set_direct_sampling(Dongle* dev, int on) override;
+  int set_offset_tuning(Dongle* dev, int on) override;
+  int get_index_by_serial(const char* serial) override;
 
   // Called at the start of every read with its number (the first read is 1), before the
   // read delivers anything: a test drives the receiver from here, as keys pressed while a
@@ -136,6 +142,8 @@ struct SimDongle : DongleApi {
   int tuner_gain = 0;       // tenths of a dB, the gain the tuner applies
   int asked_gain = 0;       // what get_tuner_gain reports: the gain last asked for
   bool pll_locked = true;   // false after a frequency below the PLL's reach
+  bool bias_tee = false;
+  int direct_sampling = 0;
   int agc_mode = 0;
   uint32_t center_freq = 0;
   uint32_t sample_rate = 2048000;

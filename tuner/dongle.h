@@ -20,6 +20,9 @@ inline constexpr int usb_string_size = 256;
 // "no such device", which is what a bulk read reports once a dongle has been unplugged).
 inline constexpr int dongle_gone_result = -4;
 
+// librtlsdr's answer to offset tuning on an R820T or R828D, which have no use for it.
+inline constexpr int offset_tuning_refused_result = -2;
+
 struct DongleApi {
   virtual ~DongleApi() = default;
 
@@ -49,10 +52,28 @@ struct DongleApi {
   // Blocks until len bytes have been read; negative on failure.
   virtual int read_sync(Dongle* dev, void* buf, int len, int* n_read) = 0;
 
+  // What the options ask of the hardware; negative where the dongle cannot do it.
+  // Bias tee: power on the antenna input. Direct sampling: 0 off, 1 the I input, 2 the
+  // Q input (HF on dongles wired for it). Offset tuning: for E4000 tuners (an R820T
+  // refuses it with -2).
+  virtual int set_bias_tee(Dongle* dev, int on) = 0;
+  virtual int set_direct_sampling(Dongle* dev, int on) = 0;
+  virtual int set_offset_tuning(Dongle* dev, int on) = 0;
+  // The index of the dongle with this USB serial number; negative when none has it.
+  virtual int get_index_by_serial(const char* serial) = 0;
+
   // The receiver's running flag. A dongle whose calls can wait on something outside the
   // process (a network peer) gives up soon after the flag is cleared, so that shutdown
   // never waits on it; the others ignore it.
   virtual void watch_running(const std::atomic<uint8_t>* /*running*/) {}
+};
+
+// What the session's options ask of the dongle, applied at every opening.
+struct DongleOptions {
+  bool bias_tee = false;     // --bias-tee
+  int direct_sampling = 0;   // --direct-sampling: 0 off, 1 i, 2 q
+  bool offset_tuning = false;  // --offset-tuning
+  std::string serial{};      // --serial: the dongle with this serial number, not dev_index
 };
 
 // What RXIQ_DONGLE asks for.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <numbers>
+#include <string_view>
 #include <thread>
 
 #include "core/print_console.h"
@@ -238,4 +239,12 @@ int FileDongle::read_sync(Dongle* dev, void* buf, int len, int* n_read) {
   sample_index += static_cast<int64_t>(filled);
   if (n_read) *n_read = len;
   return 0;
+}
+
+// A recording has no hardware to power or switch: the options are refused.
+int FileDongle::set_bias_tee(Dongle*, int) { return file_failed_result; }
+int FileDongle::set_direct_sampling(Dongle*, int) { return file_failed_result; }
+int FileDongle::set_offset_tuning(Dongle*, int) { return file_failed_result; }
+int FileDongle::get_index_by_serial(const char* serial) {
+  return serial && std::string_view(serial) == file_serial ? 0 : file_failed_result;
 }

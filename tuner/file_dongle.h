@@ -50,6 +50,10 @@ struct FileDongle : DongleApi {
   int get_freq_correction(Dongle* dev) override;
   int reset_buffer(Dongle* dev) override;
   int read_sync(Dongle* dev, void* buf, int len, int* n_read) override;
+  int set_bias_tee(Dongle* dev, int on) override;
+  int set_direct_sampling(Dongle* dev, int on) override;
+  int set_offset_tuning(Dongle* dev, int on) override;
+  int get_index_by_serial(const char* serial) override;
 
   // Called at the start of every read with its number (the first read is 1): a test
   // drives the receiver from here.

@@ -251,9 +251,9 @@ int RtlTcpDongle::set_agc_mode(Dongle* dev, int on) {
 int RtlTcpDongle::get_tuner_type(Dongle*) { return static_cast<int>(tuner_type); }
 
 int RtlTcpDongle::get_offset_tuning(Dongle* dev) {
-  // Never set through this dongle, and the server does not tell.
-  (void)dev;
-  return rtl_tcp_failed_result;
+  // The server never tells; what was last asked for, if anything was.
+  if (!holds(*this, dev)) return rtl_tcp_failed_result;
+  return offset_tuning.value_or(rtl_tcp_failed_result);
 }
 
 int RtlTcpDongle::set_center_freq(Dongle* dev, uint32_t freq) {
@@ -299,4 +299,28 @@ int RtlTcpDongle::read_sync(Dongle* dev, void* buf, int len, int* n_read) {
   }
   gone = true;
   return dongle_gone_result;
+}
+
+int RtlTcpDongle::set_bias_tee(Dongle* dev, int on) {
+  return send_command(*this, dev, rtl_tcp_set_bias_tee, static_cast<uint32_t>(on));
+}
+
+int RtlTcpDongle::set_direct_sampling(Dongle* dev, int on) {
+  return send_command(*this, dev, rtl_tcp_set_direct_sampling, static_cast<uint32_t>(on));
+}
+
+int RtlTcpDongle::set_offset_tuning(Dongle* dev, int on) {
+  // The server's librtlsdr refuses it for an R82xx tuner, which the header names; saying
+  // so here is what the receiver would hear from a dongle of its own.
+  if (holds(*this, dev) && (tuner_type == rtl_tcp_tuner_r820t || tuner_type == rtl_tcp_tuner_r828d)) {
+    return offset_tuning_refused_result;
+  }
+  const int result = send_command(*this, dev, rtl_tcp_set_offset_tuning, static_cast<uint32_t>(on));
+  if (result == 0) offset_tuning = on != 0 ? 1 : 0;
+  return result;
+}
+
+int RtlTcpDongle::get_index_by_serial(const char*) {
+  // A server offers one dongle and no serial number to choose it by.
+  return rtl_tcp_failed_result;
 }

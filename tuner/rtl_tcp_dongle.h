@@ -49,6 +49,10 @@ struct RtlTcpDongle final : DongleApi {
   int get_freq_correction(Dongle* dev) override;
   int reset_buffer(Dongle* dev) override;
   int read_sync(Dongle* dev, void* buf, int len, int* n_read) override;
+  int set_bias_tee(Dongle* dev, int on) override;
+  int set_direct_sampling(Dongle* dev, int on) override;
+  int set_offset_tuning(Dongle* dev, int on) override;
+  int get_index_by_serial(const char* serial) override;
   void watch_running(const std::atomic<uint8_t>* running) override;
 
   std::string host;
@@ -73,6 +77,7 @@ struct RtlTcpDongle final : DongleApi {
 
   // The last values set, for the calls that read them back.
   std::optional<int> tuner_gain;
+  std::optional<int> offset_tuning;
   std::optional<int> freq_correction;
 
   char handle_record = 0;  // what the device handle points at

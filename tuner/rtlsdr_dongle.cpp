@@ -109,3 +109,21 @@ int RtlsdrDongle::reset_buffer(Dongle* dev) { return rtlsdr.calls.reset_buffer(r
 int RtlsdrDongle::read_sync(Dongle* dev, void* buf, int len, int* n_read) {
   return rtlsdr.calls.read_sync(rtl(dev), buf, len, n_read);
 }
+
+// An old Windows DLL may lack these: the option is then refused like an unsupported one.
+int RtlsdrDongle::set_bias_tee(Dongle* dev, int on) {
+  return rtlsdr.calls.set_bias_tee ? rtlsdr.calls.set_bias_tee(rtl(dev), on) : no_library;
+}
+
+int RtlsdrDongle::set_direct_sampling(Dongle* dev, int on) {
+  return rtlsdr.calls.set_direct_sampling ? rtlsdr.calls.set_direct_sampling(rtl(dev), on) : no_library;
+}
+
+int RtlsdrDongle::set_offset_tuning(Dongle* dev, int on) {
+  return rtlsdr.calls.set_offset_tuning ? rtlsdr.calls.set_offset_tuning(rtl(dev), on) : no_library;
+}
+
+int RtlsdrDongle::get_index_by_serial(const char* serial) {
+  if (!library_ready() || !rtlsdr.calls.get_index_by_serial) return no_library;
+  return rtlsdr.calls.get_index_by_serial(serial);
+}

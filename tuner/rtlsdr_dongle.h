@@ -23,4 +23,8 @@ struct RtlsdrDongle final : DongleApi {
   int get_freq_correction(Dongle* dev) override;
   int reset_buffer(Dongle* dev) override;
   int read_sync(Dongle* dev, void* buf, int len, int* n_read) override;
+  int set_bias_tee(Dongle* dev, int on) override;
+  int set_direct_sampling(Dongle* dev, int on) override;
+  int set_offset_tuning(Dongle* dev, int on) override;
+  int get_index_by_serial(const char* serial) override;
 };

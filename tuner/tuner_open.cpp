@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "core/print_console.h"
@@ -51,7 +52,52 @@ void list_devices(DongleApi& dongle, uint32_t count) {
   }
 }
 
+// The index of the dongle to open: the one with the serial number asked for, else
+// dev_index. Negative when no dongle has that serial number.
+int32_t chosen_index(TunerLinks& links) {
+  RxState& s = links.state;
+  const std::string& serial = links.options.serial;
+  if (serial.empty()) return s.dev_index.load();
+  const int index = links.dongle.get_index_by_serial(serial.c_str());
+  if (index < 0) {
+    print_console(serial_not_found_format, serial.c_str());
+    return -1;
+  }
+  s.dev_index.store(index);
+  return index;
+}
+
+// Direct sampling comes before tuning, so that the frequency goes to the RTL2832U
+// rather than the tuner.
+void apply_direct_sampling(TunerLinks& links, Dongle* dev) {
+  const int input = links.options.direct_sampling;
+  if (input == 0) return;
+  if (links.dongle.set_direct_sampling(dev, input) == 0) {
+    print_console(direct_sampling_format, input == 1 ? 'I' : 'Q');
+  } else {
+    print_console("%s", direct_sampling_failed_text);
+  }
+}
+
+// Offset tuning comes after the rate, from which librtlsdr computes the offset.
+void apply_offset_tuning(TunerLinks& links, Dongle* dev) {
+  if (!links.options.offset_tuning) return;
+  const int result = links.dongle.set_offset_tuning(dev, 1);
+  if (result == 0) {
+    print_console("%s", offset_tuning_on_text);
+  } else if (result == offset_tuning_refused_result) {
+    print_console("%s", offset_tuning_refused_text);
+  } else {
+    print_console("%s", offset_tuning_failed_text);
+  }
+}
+
 }  // namespace
+
+void tuner_close(TunerLinks& links, Dongle* dev) {
+  if (links.options.bias_tee) links.dongle.set_bias_tee(dev, 0);
+  links.dongle.close(dev);
+}
 
 Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffer) {
   RxState& s = links.state;
@@ -70,7 +116,8 @@ Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffe
   }
   list_devices(dongle, count);
 
-  const int32_t dev_index = s.dev_index.load();
+  const int32_t dev_index = chosen_index(links);
+  if (dev_index < 0) return nullptr;
   const char* name = dongle.get_device_name(static_cast<uint32_t>(dev_index));
   print_console("Using device %d: %s\n", dev_index, name ? name : "");
 
@@ -82,6 +129,11 @@ Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffe
   }
   s.device.store(dev);
   s.tuner_type.store(dongle.get_tuner_type(dev));
+
+  if (links.options.bias_tee) {
+    print_console("%s", dongle.set_bias_tee(dev, 1) == 0 ? bias_tee_on_text : bias_tee_failed_text);
+  }
+  apply_direct_sampling(links, dev);
 
   if (dongle.set_tuner_gain_mode(dev, 1) != 0) print_console("Failed to set tuner gain mode\n");
 
@@ -100,7 +152,7 @@ Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffe
   const uint32_t frequency = static_cast<uint32_t>(s.frequency.load());
   if (dongle.set_center_freq(dev, frequency) < 0) {
     print_console("Failed to center freq. %u", frequency);
-    dongle.close(dev);
+    tuner_close(links, dev);
     return nullptr;
   }
   print_console("Tuned to %u\n", frequency);
@@ -108,9 +160,10 @@ Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffe
   const uint32_t rate = static_cast<uint32_t>(links.variant.sample_rate);
   if (dongle.set_sample_rate(dev, rate) < 0) {
     print_console("Failed to sample rate %u", rate);
-    dongle.close(dev);
+    tuner_close(links, dev);
     return nullptr;
   }
+  apply_offset_tuning(links, dev);
 
   if (dongle.reset_buffer(dev) < 0) print_console("Failed to reset buffer.\n");
 

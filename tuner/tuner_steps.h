@@ -28,5 +28,9 @@ inline double in_db(int tenths) { return tenths * 0.1; }
 // failed; the reason is printed.
 Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffer);
 
+// Closes the dongle, switching the bias tee off first when the session switched it on:
+// an amplifier left powered at the antenna is not what anyone expects after quitting.
+void tuner_close(TunerLinks& links, Dongle* dev);
+
 // Applies every request that differs from its applied copy, after a read.
 void tuner_apply_requests(TunerLinks& links, Dongle* dev, TunerApplied& applied, bool first_pass);

@@ -84,6 +84,6 @@ int tuner_thread(TunerLinks links) {
   }
 
   stop_stream(links);
-  dongle.close(dev);
+  tuner_close(links, dev);
   return 0;
 }

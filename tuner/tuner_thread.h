@@ -48,6 +48,7 @@ struct TunerLinks {
   void (*retuned)(void* context, uint64_t first_store, uint32_t frequency) = nullptr;
   void* tap_context = nullptr;
   TunerEnd* end = nullptr;  // set when the thread returns, the dongle closed
+  DongleOptions options{};   // what the session's options ask of the hardware
 };
 
 // The thread body. Returns 0 when the read loop ends (running cleared, or the dongle
@@ -57,3 +58,11 @@ int tuner_thread(TunerLinks links);
 // Message texts.
 inline constexpr const char* no_devices_text = "No supported devices found\n";
 inline constexpr const char* dongle_gone_text = "\nDongle gone (unplugged?): reading stopped.\n";
+inline constexpr const char* serial_not_found_format = "No dongle with serial number %s\n";
+inline constexpr const char* bias_tee_on_text = "Bias tee on: the antenna input is powered\n";
+inline constexpr const char* bias_tee_failed_text = "Failed to switch the bias tee on\n";
+inline constexpr const char* direct_sampling_format = "Direct sampling from the %c input\n";
+inline constexpr const char* direct_sampling_failed_text = "Failed to set direct sampling\n";
+inline constexpr const char* offset_tuning_on_text = "Offset tuning on\n";
+inline constexpr const char* offset_tuning_refused_text = "Offset tuning: this tuner has no use for it (R820T, R828D)\n";
+inline constexpr const char* offset_tuning_failed_text = "Failed to set offset tuning\n";

@@ -23,5 +23,9 @@ bool rtlsdr_library_open(RtlsdrLibrary& lib, std::string&) {
   lib.get_freq_correction = rtlsdr_get_freq_correction;
   lib.reset_buffer = rtlsdr_reset_buffer;
   lib.read_sync = rtlsdr_read_sync;
+  lib.set_bias_tee = rtlsdr_set_bias_tee;
+  lib.set_direct_sampling = rtlsdr_set_direct_sampling;
+  lib.set_offset_tuning = rtlsdr_set_offset_tuning;
+  lib.get_index_by_serial = rtlsdr_get_index_by_serial;
   return true;
 }

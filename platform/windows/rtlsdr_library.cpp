@@ -62,6 +62,12 @@ bool rtlsdr_library_load(RtlsdrLibrary& lib, const std::vector<std::string>& nam
     problem = loaded + " has no " + missing + ": it is not a usable librtlsdr; put a current rtlsdr.dll beside the program\n";
     return false;
   }
+  // Calls that only options make: an older DLL without them is still usable.
+  const char* optional_missing = nullptr;
+  find(module, "rtlsdr_set_bias_tee", found.set_bias_tee, optional_missing);
+  find(module, "rtlsdr_set_direct_sampling", found.set_direct_sampling, optional_missing);
+  find(module, "rtlsdr_set_offset_tuning", found.set_offset_tuning, optional_missing);
+  find(module, "rtlsdr_get_index_by_serial", found.get_index_by_serial, optional_missing);
   // The library stays loaded for the life of the process.
   lib = found;
   return true;
