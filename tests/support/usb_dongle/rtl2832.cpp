@@ -145,6 +145,13 @@ void Rtl2832::note_tuning() {
 }
 
 void Rtl2832::note_gain() {
+  // Standby parks the gain registers; that is no gain setting.
+  const bool standby = tuner_.standby();
+  if (standby != said_standby_) {
+    said_standby_ = standby;
+    if (standby) record_line("tuner standby");
+  }
+  if (standby) return;
   const TunerGain g = tuner_.gain();
   if (said_any_gain_ && g == said_gain_) return;
   said_any_gain_ = true;

@@ -49,4 +49,5 @@ class Rtl2832 {
   int said_lock_ = -1, said_ppm_ = 0, said_agc_ = -1, said_bias_ = 0, said_direct_ = 0;
   TunerGain said_gain_{};
   bool said_any_gain_ = false;
+  bool said_standby_ = false;
 };

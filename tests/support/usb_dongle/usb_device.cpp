@@ -17,6 +17,7 @@
 //     tuned LO=HZ IF=HZ rf=HZ lock=0|1 PLL set: LO, the IF the down-converter removes, and
 //                                      the radio frequency that lands at 0 Hz in the I/Q
 //     gain mode=manual lna=I mixer=J vga=K db=X | gain mode=auto vga=K
+//     tuner standby                    librtlsdr put the R820T to sleep (on close)
 //     correction ppm=N | agc on|off | bias-tee on|off | direct-sampling 0|1|2
 //     read-error N | unplug | replug
 //     exit closed|open                 at process exit (if libusb was used): closed when
