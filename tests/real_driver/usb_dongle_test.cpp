@@ -185,7 +185,7 @@ std::string receive(int s, size_t n, std::chrono::milliseconds limit = 10s) {
   return out;
 }
 
-TEST_F(UsbDongle, RtlTcpServesTheEmulatedDongleAndRetunesIt) {
+TEST_F(UsbDongle, RtlTcpServesTheEmulatedDongleAndSetsItsRegisters) {
   const uint16_t port = free_port();
   UsbDongleOptions o;
   o.record = path("record");
@@ -218,20 +218,36 @@ TEST_F(UsbDongle, RtlTcpServesTheEmulatedDongleAndRetunesIt) {
   EXPECT_EQ(ntohl(gains), 29u);
   EXPECT_EQ(receive(s, 65536).size(), 65536u);
 
-  // Command 0x01: set the frequency (big-endian; rtl_tcp starts at 100 MHz), then the
-  // record tunes there.
-  const uint32_t frequency = htonl(433920000);
-  char command[5] = {0x01};
-  std::memcpy(command + 1, &frequency, 4);
-  ASSERT_EQ(send(s, command, sizeof command, 0), 5);
-  bool retuned = false;
-  while (!retuned && std::chrono::steady_clock::now() < deadline + 10s) {
-    const UsbDongleRecord r = read_usb_dongle_record(path("record"));
-    retuned = r.tuned && r.tuned->locked && std::abs(r.tuned->rf_hz - 433920000) < 50;
-    if (!retuned) receive(s, 65536, 100ms);  // keep the samples flowing meanwhile
-  }
-  EXPECT_TRUE(retuned) << text("record");
+  // Commands are a byte and a big-endian 32-bit parameter.
+  auto command = [&](uint8_t code, uint32_t parameter) {
+    char bytes[5] = {static_cast<char>(code)};
+    const uint32_t big_endian = htonl(parameter);
+    std::memcpy(bytes + 1, &big_endian, 4);
+    return send(s, bytes, sizeof bytes, 0) == 5;
+  };
+  // Waits for the record to satisfy `done`, reading samples meanwhile so that they flow.
+  auto wait_record = [&](auto done) {
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < until) {
+      if (done(read_usb_dongle_record(path("record")))) return true;
+      receive(s, 65536, 100ms);
+    }
+    return false;
+  };
+
+  // Set the frequency (rtl_tcp starts at 100 MHz): the R820T tunes there.
+  ASSERT_TRUE(command(0x01, 433920000));
+  EXPECT_TRUE(wait_record([](const UsbDongleRecord& r) {
+    return r.tuned && r.tuned->locked && std::abs(r.tuned->rf_hz - 433920000) < 50;
+  })) << text("record");
   EXPECT_EQ(receive(s, 65536).size(), 65536u);
+
+  // Manual gain of 49.6 dB, the demodulator's AGC, the bias tee, then direct sampling
+  // from the Q input: each shows in the registers the record reads.
+  ASSERT_TRUE(command(0x03, 1) && command(0x04, 496) && command(0x08, 1) && command(0x0e, 1) && command(0x09, 2));
+  EXPECT_TRUE(wait_record([](const UsbDongleRecord& r) {
+    return r.gain && r.gain->manual && r.gain->db == 49.6 && r.agc && r.bias_tee && r.direct_sampling == 2;
+  })) << text("record");
   close(s);
   // rtl_tcp ends a session on a signal and then listens again; a signal while it is
   // listening ends it. Signal until it has gone.

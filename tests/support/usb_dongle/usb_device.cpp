@@ -61,12 +61,32 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Asynchronous transfers waiting for handle_events, oldest first.
+struct Pending {
+  libusb_transfer* transfer;
+  bool cancelled = false;
+  bool reserved = false;
+  long number = 0;  // which bulk read this is
+  Clock::time_point due{};
+};
+
+// What the threads share. Never destroyed: a program may exit while its streaming
+// thread still waits in handle_events.
+struct Shared {
+  std::mutex model_mutex;  // the registers, across the command and streaming threads
+  Rtl2832* model = nullptr;
+  SampleStream stream;
+  std::mutex queue_mutex;
+  std::condition_variable queue_changed;
+  std::deque<Pending> queue;
+};
+Shared& shared() {
+  static Shared* const s = new Shared;
+  return *s;
+}
+
 libusb_context default_context;
 libusb_device devices[2] = {{0}, {1}};
-
-std::mutex model_mutex;  // the registers, across the command and streaming threads
-Rtl2832* model = nullptr;
-SampleStream stream;
 
 std::atomic<bool> used{false};
 std::atomic<int> open_handles{0};
@@ -80,8 +100,8 @@ std::once_flag started;
 void start() {
   std::call_once(started, [] {
     kernel_driver_bound.store(settings().faults.kernel_driver, std::memory_order_relaxed);
-    std::lock_guard lock(model_mutex);
-    model = new Rtl2832();
+    std::lock_guard lock(shared().model_mutex);
+    shared().model = new Rtl2832();
   });
   used.store(true, std::memory_order_relaxed);
 }
@@ -105,9 +125,9 @@ int present() {
 bool gone(const libusb_device_handle* handle) { return present() != handle->device->generation; }
 
 StreamSettings stream_settings(unsigned long& epoch) {
-  std::lock_guard lock(model_mutex);
-  epoch = model->fifo_resets();
-  return model->stream_settings();
+  std::lock_guard lock(shared().model_mutex);
+  epoch = shared().model->fifo_resets();
+  return shared().model->stream_settings();
 }
 
 // Fills a bulk read once its samples are due; false if the device went meanwhile.
@@ -119,27 +139,15 @@ bool wait_and_fill(const libusb_device_handle* handle, uint8_t* data, size_t len
   if (gone(handle)) return false;
   unsigned long epoch = 0;
   const StreamSettings s = stream_settings(epoch);
-  stream.fill(data, length, s, settings().carrier_hz);
+  shared().stream.fill(data, length, s, settings().carrier_hz);
   return true;
 }
 
 Clock::time_point reserve(size_t length) {
   unsigned long epoch = 0;
   const StreamSettings s = stream_settings(epoch);
-  return stream.due(length, s.rate_hz, epoch);
+  return shared().stream.due(length, s.rate_hz, epoch);
 }
-
-// Asynchronous transfers waiting for handle_events, oldest first.
-struct Pending {
-  libusb_transfer* transfer;
-  bool cancelled = false;
-  bool reserved = false;
-  long number = 0;  // which bulk read this is
-  Clock::time_point due{};
-};
-std::mutex queue_mutex;
-std::condition_variable queue_changed;
-std::deque<Pending> queue;
 
 void finish(libusb_transfer* t, libusb_transfer_status status, int actual) {
   t->status = status;
@@ -229,9 +237,9 @@ API int libusb_open(libusb_device* device, libusb_device_handle** handle) {
     // Plugged back: a device fresh from power-on.
     static std::atomic<bool> refreshed{false};
     if (!refreshed.exchange(true, std::memory_order_relaxed)) {
-      std::lock_guard lock(model_mutex);
-      delete model;
-      model = new Rtl2832();
+      std::lock_guard lock(shared().model_mutex);
+      delete shared().model;
+      shared().model = new Rtl2832();
     }
   }
   Clock::rep expected = 0;
@@ -319,8 +327,8 @@ API int libusb_reset_device(libusb_device_handle* handle) {
 API int libusb_control_transfer(libusb_device_handle* handle, uint8_t request_type, uint8_t, uint16_t value,
                                 uint16_t index, unsigned char* data, uint16_t length, unsigned int) {
   if (gone(handle)) return LIBUSB_ERROR_NO_DEVICE;
-  std::lock_guard lock(model_mutex);
-  return model->control(request_type, value, index, data, length);
+  std::lock_guard lock(shared().model_mutex);
+  return shared().model->control(request_type, value, index, data, length);
 }
 
 API int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char, unsigned char* data, int length,
@@ -361,20 +369,20 @@ API void libusb_free_transfer(struct libusb_transfer* transfer) {
 
 API int libusb_submit_transfer(struct libusb_transfer* transfer) {
   if (gone(transfer->dev_handle)) return LIBUSB_ERROR_NO_DEVICE;
-  std::lock_guard lock(queue_mutex);
-  for (const Pending& p : queue)
+  std::lock_guard lock(shared().queue_mutex);
+  for (const Pending& p : shared().queue)
     if (p.transfer == transfer) return LIBUSB_ERROR_BUSY;
-  queue.push_back(Pending{transfer});
-  queue_changed.notify_all();
+  shared().queue.push_back(Pending{transfer});
+  shared().queue_changed.notify_all();
   return 0;
 }
 
 API int libusb_cancel_transfer(struct libusb_transfer* transfer) {
-  std::lock_guard lock(queue_mutex);
-  for (Pending& p : queue) {
+  std::lock_guard lock(shared().queue_mutex);
+  for (Pending& p : shared().queue) {
     if (p.transfer == transfer && !p.cancelled) {
       p.cancelled = true;
-      queue_changed.notify_all();
+      shared().queue_changed.notify_all();
       return 0;
     }
   }
@@ -387,13 +395,13 @@ API int libusb_handle_events_timeout_completed(libusb_context*, struct timeval* 
   const auto limit = tv ? std::chrono::seconds(tv->tv_sec) + std::chrono::microseconds(tv->tv_usec)
                         : std::chrono::microseconds(std::chrono::seconds(60));
   const Clock::time_point deadline = Clock::now() + limit;
-  std::unique_lock lock(queue_mutex);
+  std::unique_lock lock(shared().queue_mutex);
   for (;;) {
     std::deque<libusb_transfer*> cancelled;
-    for (auto it = queue.begin(); it != queue.end();) {
+    for (auto it = shared().queue.begin(); it != shared().queue.end();) {
       if (it->cancelled) {
         cancelled.push_back(it->transfer);
-        it = queue.erase(it);
+        it = shared().queue.erase(it);
       } else {
         ++it;
       }
@@ -406,11 +414,11 @@ API int libusb_handle_events_timeout_completed(libusb_context*, struct timeval* 
     if (completed && __atomic_load_n(completed, __ATOMIC_RELAXED)) return 0;
     const Clock::time_point now = Clock::now();
     Clock::time_point wake = std::min(deadline, now + std::chrono::milliseconds(10));
-    if (!queue.empty()) {
-      Pending& front = queue.front();
+    if (!shared().queue.empty()) {
+      Pending& front = shared().queue.front();
       if (gone(front.transfer->dev_handle)) {
         libusb_transfer* t = front.transfer;
-        queue.pop_front();
+        shared().queue.pop_front();
         lock.unlock();
         finish(t, LIBUSB_TRANSFER_NO_DEVICE, 0);
         return 0;
@@ -422,7 +430,7 @@ API int libusb_handle_events_timeout_completed(libusb_context*, struct timeval* 
       }
       if (now >= front.due) {
         const Pending done = front;
-        queue.pop_front();
+        shared().queue.pop_front();
         lock.unlock();
         libusb_transfer* t = done.transfer;
         if (done.number == settings().faults.read_error) {
@@ -438,7 +446,7 @@ API int libusb_handle_events_timeout_completed(libusb_context*, struct timeval* 
       wake = std::min(wake, front.due);
     }
     if (now >= deadline) return 0;
-    queue_changed.wait_until(lock, wake);
+    shared().queue_changed.wait_until(lock, wake);
   }
 }
 
