@@ -126,7 +126,10 @@ struct UsbDongleGain {
 struct UsbDongleRecord {
   std::vector<std::string> lines;
   bool exited = false;  // an "exit" line was written (the last process exited normally)
-  bool closed = false;  // ... and it had released and closed every handle
+  bool closed = false;  // ... and it had released and closed every handle then
+  // "close" lines after the last "exit": a thread still closing the device while the
+  // process exits (exit handlers run while threads that were never joined go on).
+  int closes_after_exit = 0;
   std::optional<UsbDongleTuning> tuned;  // the last "tuned" line
   std::vector<UsbDongleTuning> tunings;  // every one, in order
   double rate_hz = 0;
@@ -165,6 +168,9 @@ inline UsbDongleRecord read_usb_dongle_record(const std::string& path) {
     if (first == "exit") {
       r.exited = true;
       r.closed = second == "closed";
+      r.closes_after_exit = 0;
+    } else if (first == "close") {
+      if (r.exited) ++r.closes_after_exit;
     } else if (first == "tuned") {
       UsbDongleTuning t{usb_dongle_field(line, "LO"), usb_dongle_field(line, "IF"), usb_dongle_field(line, "rf"),
                         usb_dongle_field(line, "lock") == 1};

@@ -21,7 +21,8 @@
 //     correction ppm=N | agc on|off | bias-tee on|off | direct-sampling 0|1|2
 //     read-error N | unplug | replug
 //     exit closed|open                 at process exit (if libusb was used): closed when
-//                                      every handle was released and closed
+//                                      every handle was released and closed by then; a
+//                                      thread never joined may still close it afterwards
 // Fields are "key=value" after a first word; frequencies in Hz with three decimals.
 //
 // Offset tuning never reaches the device: librtlsdr refuses it for the R820T.
