@@ -28,7 +28,7 @@ class R820t {
   double lo_hz(double crystal_hz) const;
   bool locked(double crystal_hz) const;
   TunerGain gain() const;
-  // Register 0x06 bit 7 and the other standby values: the tuner is powered down.
+  // Registers 0x05 and 0x06 as librtlsdr leaves them when it puts the tuner to sleep.
   bool standby() const { return regs_[0x06] == 0xb1 && regs_[0x05] == 0xa0; }
 
  private:

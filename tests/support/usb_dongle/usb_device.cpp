@@ -8,7 +8,8 @@
 //   RXIQ_USB_SERIAL=TEXT   the serial number string (default 00000001)
 //   RXIQ_USB_PPM=N         how far the dongle's 28.8 MHz crystal is off, in ppm (default 0)
 //   RXIQ_USB_FAULT=LIST    comma-separated: no-device, busy, access, kernel-driver,
-//                          read-error=N, unplug=S, replug=M (M seconds after the unplug)
+//                          read-error=N, unplug=S (S seconds after this process first
+//                          opens it), replug=M (M seconds after the unplug)
 //   RXIQ_USB_RECORD=PATH   appends one line per event:
 //     open | open-failed access | claim | claim-failed busy|kernel-driver | release
 //     close | close claimed            (closed without releasing the interface)
