@@ -16,6 +16,8 @@ rxiq_test_packages=(libgtest-dev libbenchmark-dev libliquid-dev
   direwolf multimon-ng sox
   # librtlsdr's own tools (rtl_sdr captures that the receiver replays).
   rtl-sdr
+  # libusb's header, for the USB-level dongle emulator that stands in under librtlsdr.
+  libusb-1.0-0-dev
   # Fuzzing: clang with libFuzzer.
   clang-14 libfuzzer-14-dev)
 # The Windows build: mingw-w64's posix-threads compilers, zlib for it, GoogleTest's
