@@ -203,7 +203,8 @@ bool answer_help_or_version(const Variant& variant, int argc, char** argv, FILE*
                    "The control port's AOS starts a recording, LOS stops it.\n"
                    "Without a terminal on standard input (a service, nohup, </dev/null) it runs\n"
                    "unattended: keys only from what the input sends, SIGTERM, SIGINT or SIGHUP\n"
-                   "ends it. As a service: rxiq@NAME.service with /etc/rxiq/NAME.conf.\n"
+                   "ends it. As a service: rxiq@NAME.service with RXIQ_PROGRAM and RXIQ_OPTIONS\n"
+                   "in /etc/rxiq/NAME.conf.\n"
                    "Environment: RXIQ_DONGLE=sim (simulated dongle), RXIQ_DISPLAY=kitty|sixel|blocks.\n"
                    "See man %s.\n",
                    variant.program_name, variant.program_name, variant.sample_rate,
