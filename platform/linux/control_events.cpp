@@ -20,7 +20,8 @@ constexpr int handled_signals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTSTP, SI
 
 // The control signals that were ignored when the process started, one bit each: whoever
 // started the receiver asked for that (nohup's SIGHUP; SIGINT and SIGQUIT of a job that a
-// script put in the background), so they stay ignored rather than waited for.
+// script put in the background; SIGTSTP of a shell without job control, where nobody
+// could continue a stopped receiver), so they stay ignored rather than waited for.
 std::atomic<uint64_t> ignored_at_start{0};
 
 // SIGCONT is among them so that the waiting thread learns when the process has been
@@ -112,6 +113,8 @@ int control_type_of_signal(int signal_number) {
 void control_events_block() {
   uint64_t ignored = 0;
   for (int s : handled_signals) {
+    // SIGCONT is always waited for: a stop of our own must learn of its continue.
+    if (s == SIGCONT) continue;
     struct sigaction action {};
     if (sigaction(s, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) ignored |= uint64_t{1} << s;
   }
