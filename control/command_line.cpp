@@ -238,6 +238,10 @@ bool answer_help_or_version(const Variant& variant, int argc, char** argv, FILE*
                    "N gain mode, M AGC, PgUp/PgDn level line, T top flag, V spectrum display,\n"
                    "Up/Down squelch, L listening mode, R starts/stops a recording, Esc quits.\n"
                    "The control port's AOS starts a recording, LOS stops it.\n"
+                   "Without a terminal on standard input (a service, nohup, </dev/null) it runs\n"
+                   "unattended: keys only from what the input sends, SIGTERM, SIGINT or SIGHUP\n"
+                   "ends it. As a service: rxiq@NAME.service with RXIQ_PROGRAM and RXIQ_OPTIONS\n"
+                   "in /etc/rxiq/NAME.conf.\n"
                    "Environment: RXIQ_DONGLE=sim (simulated dongle), RXIQ_DISPLAY=kitty|sixel|blocks.\n"
                    "See man %s.\n",
                    variant.program_name, variant.program_name, variant.sample_rate,

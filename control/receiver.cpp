@@ -31,6 +31,11 @@ std::atomic<Receiver*> process_receiver{nullptr};
 
 constexpr auto display_stop_wait = std::chrono::milliseconds(1000);
 
+// Set when standard input is no terminal (a service, nohup, a pipe): nobody is there to
+// press Esc, so Ctrl+C (SIGINT) ends the receiver as SIGTERM does. Written before the
+// signal thread starts.
+std::atomic<bool> unattended{false};
+
 // Set while Ctrl+Z has taken the picture away, so that fg brings it back.
 std::atomic<bool> display_suspended{false};
 
@@ -281,6 +286,7 @@ void print_device_lists() {
 }
 
 int HandlerRoutine(int control_type) {
+  if (control_type == ctrl_c_event && unattended.load(std::memory_order_relaxed)) control_type = ctrl_close_event;
   Receiver* receiver = process_receiver.load();
   if (control_type == ctrl_close_event || control_type == ctrl_logoff_event ||
       control_type == ctrl_shutdown_event) {
@@ -302,6 +308,9 @@ int HandlerRoutine(int control_type) {
 }
 
 int receiver_main(const Variant& variant, int argc, char** argv) {
+  // A descriptor left closed (by a service manager or a parent) must not become a file's.
+  standard_streams_keep_open();
+  unattended.store(!terminal_is(standard_input), std::memory_order_relaxed);
   ReceiverOptions options;
   std::string error;
   if (!parse_options(variant, argc, argv, options, error)) {
@@ -340,6 +349,7 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
     rigctl_start(receiver->rigctl, receiver->state, variant, &receiver->dsp.level_dbfs,
                  &receiver->dsp.listen.squelch_open);
   }
+  if (unattended.load(std::memory_order_relaxed)) print_console("%s", unattended_text);
   if (terminal_enter_raw(standard_input)) terminal_graphics_probe(standard_input, standard_output);
 
   key_input_loop(standard_input, on_key, on_idle, receiver);

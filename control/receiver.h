@@ -59,6 +59,9 @@ struct Receiver {
 inline constexpr const char* loop_start_text = "Начало цикла\n";
 inline constexpr const char* loop_end_text = "Окончание цикла\n";
 inline constexpr const char* handler_end_text = "Окончание цикла HandlerRoutine\n";
+// Before the key loop when standard input is no terminal.
+inline constexpr const char* unattended_text =
+    "Standard input is not a terminal: running unattended until SIGTERM, SIGINT or SIGHUP\n";
 inline constexpr const char* output_failed_text = "Не удалось открыть устройство вывода\n";
 // The listening channel's: its output device's id.
 inline constexpr const char* baseband_not_played_format =

@@ -22,7 +22,8 @@ using ControlHandler = int (*)(int control_type);
 
 // Blocks the control signals in the calling thread. Call in main before any other
 // thread starts, so that every thread inherits the mask and only the waiting thread
-// receives them.
+// receives them. A signal the process was started with ignored (nohup's SIGHUP) stays
+// ignored and never reaches the handler.
 void control_events_block();
 
 // Installs handler and starts the thread that waits for the signals (once).

@@ -8,6 +8,14 @@
 inline constexpr int standard_input = 0;
 inline constexpr int standard_output = 1;
 
+// Whether fd is a terminal (on Windows, a console).
+bool terminal_is(int fd);
+
+// Opens the null device on whichever of standard input, output and error is closed, so
+// that no file or socket opened later takes its number: a receiver started with one of
+// them closed would read keys from, or write messages into, that file.
+void standard_streams_keep_open();
+
 // Switches fd (a terminal) to raw input without echo, keeping signal generation so
 // that Ctrl+C still arrives as a control event. Returns false if fd is no terminal.
 bool terminal_enter_raw(int fd);

@@ -25,8 +25,8 @@ rxiq_test_packages=(libgtest-dev libbenchmark-dev libliquid-dev
 # presses and screenshots for the display drawn on the console window.
 rxiq_windows_packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64
   xvfb xdotool imagemagick)
-# Making and checking the Debian packages.
-rxiq_packaging_tools=(dpkg-dev file lintian)
+# Making and checking the Debian packages; systemd-analyze (systemd) verifies the service's unit.
+rxiq_packaging_tools=(dpkg-dev file lintian systemd)
 # The arm64 cross build, and running its tests under emulation.
 rxiq_arm64_tools=(g++-aarch64-linux-gnu)
 rxiq_arm64_test_packages=(qemu-user libgtest-dev:arm64)

@@ -1,6 +1,7 @@
 #include "platform/control_events.h"
 
 #include <atomic>
+#include <cstdint>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
@@ -15,12 +16,23 @@ std::atomic<bool> waiter_started{false};
 std::atomic<JobControlHook> hook_before_stop{nullptr};
 std::atomic<JobControlHook> hook_after_continue{nullptr};
 
+constexpr int handled_signals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTSTP, SIGCONT};
+
+// The control signals that were ignored when the process started, one bit each: whoever
+// started the receiver asked for that (nohup's SIGHUP; SIGINT and SIGQUIT of a job that a
+// script put in the background; SIGTSTP of a shell without job control, where nobody
+// could continue a stopped receiver), so they stay ignored rather than waited for.
+std::atomic<uint64_t> ignored_at_start{0};
+
 // SIGCONT is among them so that the waiting thread learns when the process has been
 // continued; blocking it does not keep the process from continuing.
 sigset_t control_signals() {
+  const uint64_t ignored = ignored_at_start.load(std::memory_order_relaxed);
   sigset_t set;
   sigemptyset(&set);
-  for (int s : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTSTP, SIGCONT}) sigaddset(&set, s);
+  for (int s : handled_signals) {
+    if ((ignored >> s & 1u) == 0) sigaddset(&set, s);
+  }
   return set;
 }
 
@@ -99,6 +111,15 @@ int control_type_of_signal(int signal_number) {
 }
 
 void control_events_block() {
+  uint64_t ignored = 0;
+  for (int s : handled_signals) {
+    // SIGCONT is always waited for: a stop of our own must learn of its continue.
+    if (s == SIGCONT) continue;
+    struct sigaction action {};
+    if (sigaction(s, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) ignored |= uint64_t{1} << s;
+  }
+  // Read again only by threads started after this, the waiting one among them.
+  ignored_at_start.store(ignored, std::memory_order_relaxed);
   const sigset_t set = control_signals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }

@@ -22,6 +22,16 @@ LONG WINAPI restore_on_crash(EXCEPTION_POINTERS*) {
 
 }  // namespace
 
+bool terminal_is(int fd) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  DWORD mode = 0;
+  return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
+
+// The C library keeps descriptors 0 to 2 for the standard streams even when the process
+// has no such handles, so no file opened later can take their numbers.
+void standard_streams_keep_open() {}
+
 bool terminal_enter_raw(int fd) {
   const HANDLE input = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   DWORD mode = 0;

@@ -38,10 +38,12 @@ class PtyProcess {
       std::vector<char*> argv{const_cast<char*>(program.c_str())};
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
-      // The test runner may have blocked signals; the program must start with none.
+      // The test runner may have blocked or ignored signals; the program must start with
+      // none of either, as from a shell at a terminal (it keeps the ignored ones ignored).
       sigset_t none;
       sigemptyset(&none);
       sigprocmask(SIG_SETMASK, &none, nullptr);
+      for (int s : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTSTP}) signal(s, SIG_DFL);
       execv(program.c_str(), argv.data());
       _exit(127);
     }
