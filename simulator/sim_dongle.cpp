@@ -320,6 +320,16 @@ static bool holds(const SimDongle& sim, Dongle* dev) {
 int SimDongle::close(Dongle* dev) {
   if (!holds(*this, dev)) return sim_failed_result;
   is_open = false;
+  if (unplugged) {
+    // librtlsdr powers the tuner and demodulator down at close; on a dongle that has
+    // left the bus every register access fails, and it says so.
+    sim_driver_message("rtlsdr_demod_write_reg failed with -4\n");
+    sim_driver_message("rtlsdr_demod_read_reg failed with -4\n");
+    sim_driver_message("r82xx_write: i2c wr failed=-4 reg=06 len=1\n");
+    sim_driver_message("rtlsdr_demod_write_reg failed with -4\n");
+    sim_driver_message("rtlsdr_demod_read_reg failed with -4\n");
+    sim_driver_message("rtlsdr_write_reg failed with -4\n");
+  }
   return 0;
 }
 
@@ -403,6 +413,8 @@ int SimDongle::set_sample_rate(Dongle* dev, uint32_t rate) {
   beacon_clock %= beacon_period_bytes(*this);
   scene_stale = true;
   pacer.restart();
+  // The driver sets the tuner's bandwidth for the rate, and with it tunes again.
+  SimDongle::set_center_freq(dev, center_freq);
   return 0;
 }
 
@@ -433,7 +445,10 @@ int SimDongle::read_sync(Dongle* dev, void* buf, int len, int* n_read) {
   if (!holds(*this, dev)) return sim_failed_result;
   bool from_failure = choice.failure_read > 0 && number >= choice.failure_read;
   // A dongle that has left the bus fails at once, as a real one does.
-  if (choice.failure == SimFailure::unplug && from_failure) return dongle_gone_result;
+  if (choice.failure == SimFailure::unplug && from_failure) {
+    unplugged = true;
+    return dongle_gone_result;
+  }
   if (len < 0) return sim_failed_result;
 
   if (paced) pacer.wait_for(len, sample_rate);

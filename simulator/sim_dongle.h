@@ -144,6 +144,7 @@ struct SimDongle : DongleApi {
   bool pll_locked = true;   // false after a frequency below the PLL's reach
   bool bias_tee = false;
   int direct_sampling = 0;
+  bool unplugged = false;  // a read has found the dongle gone
   int agc_mode = 0;
   uint32_t center_freq = 0;
   uint32_t sample_rate = 2048000;

@@ -117,3 +117,37 @@ inline void stop_child(pid_t& pid) {
   }
   pid = -1;
 }
+
+// Asks done() every 20 ms until it answers true (true) or the limit passes (false): for
+// what another process does, which cannot be awaited otherwise.
+template <class Done>
+bool poll_until(Done done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// A file's whole text ("" when it cannot be read).
+inline std::string read_file_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Whether something on this machine listens on TCP port `port` (IPv4), from the kernel's
+// table: a server can be waited for without connecting to it.
+inline bool tcp_port_listening(uint16_t port) {
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  char wanted[8];
+  std::snprintf(wanted, sizeof wanted, ":%04X", port);
+  while (std::getline(table, line)) {
+    // "  sl  local_address rem_address   st ..."; state 0A is LISTEN.
+    const size_t local = line.find(wanted);
+    if (local != std::string::npos && local < 20 && line.find(" 0A ") != std::string::npos) return true;
+  }
+  return false;
+}
+

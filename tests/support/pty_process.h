@@ -156,3 +156,21 @@ class PtyProcess {
   termios initial_mode_{};
   std::string output_;
 };
+
+// Waits until the terminal is raw, reading output meanwhile.
+inline bool wait_raw(PtyProcess& rx) {
+  using namespace std::chrono_literals;
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!rx.mode_is_raw() && std::chrono::steady_clock::now() < deadline) rx.wait_for("\x01", 10ms);
+  return rx.mode_is_raw();
+}
+
+// Waits until the receiver's key loop runs: the banner is out, the terminal's answer to
+// the display probe has been given (as a terminal would), and the mode is raw.
+inline bool wait_for_key_loop(PtyProcess& rx) {
+  using namespace std::chrono_literals;
+  if (!rx.wait_for("Выходные устройства", 20s)) return false;
+  if (!rx.wait_for("\x1b[c", 10s)) return false;
+  rx.send("\x1b[?62;22c");  // primary device attributes: ends the probe
+  return wait_raw(rx);
+}
