@@ -92,7 +92,9 @@ bool audio_system_start() {
 }
 
 void portaudio_restart_locked(int open_streams) {
-  if (open_streams > 0 || !audio_system_start()) return;
+  // Only after a stream was opened, so audio_system_start has run (and is not called here:
+  // its first run takes this lock).
+  if (open_streams > 0) return;
   if (live) Pa_Terminate();
   live = Pa_Initialize() == paNoError;
 }
