@@ -56,12 +56,14 @@ bool find_output_device(const std::vector<std::string>& names, std::string_view 
     id = chosen.front();
     return true;
   }
+  // Appended piece by piece: GCC 12 takes "'" + std::string(...) for an overlapping copy.
+  error.clear();
   if (chosen.empty()) {
-    error = "no output device's name contains '" + std::string(wanted) + "'; the output devices are:" +
-            (all.empty() ? std::string("\n  (none)") : candidate_lines(names, all));
+    error.append("no output device's name contains '").append(wanted).append("'; the output devices are:");
+    error.append(all.empty() ? std::string("\n  (none)") : candidate_lines(names, all));
   } else {
-    error = "'" + std::string(wanted) + "' names more than one output device; give more of its name, or its id:" +
-            candidate_lines(names, chosen);
+    error.append("'").append(wanted).append("' names more than one output device; give more of its name, or its id:");
+    error.append(candidate_lines(names, chosen));
   }
   return false;
 }
