@@ -129,8 +129,14 @@ std::unique_ptr<WaveDevice> reopen(AudioChannel* c, std::unique_ptr<WaveDevice> 
       backend.sleep_until(std::min<int64_t>(retry_at, now + audio_state_poll_ms));
     }
     if (c->run.load() != 1) return nullptr;
-    backend.rescan();
-    const int32_t now_id = current_id(backend, id, name);
+    // The list as it stands first: a sound server's devices keep their entries while it
+    // restarts. Reading the list anew is for a name that is not there; it costs a restart
+    // of the sound library, and not every library gives back all it loaded.
+    int32_t now_id = current_id(backend, id, name);
+    if (now_id < -1) {
+      backend.rescan();
+      now_id = current_id(backend, id, name);
+    }
     if (now_id < -1) continue;
     std::unique_ptr<WaveDevice> device =
         backend.open(WaveDirection::playback, now_id, channel_format(*c), audio_block_bytes);
