@@ -200,6 +200,8 @@ bool answer_help_or_version(const Variant& variant, int argc, char** argv, FILE*
                    "  --device NAME            play the baseband on the output device whose name\n"
                    "                           contains NAME (any letter case; a whole name wins);\n"
                    "                           it overrides output-device; NAME as listed at start\n"
+                   "                           (a lost output device: \"Output device N (NAME) lost\",\n"
+                   "                           reopened by name every 2 s, then \"... back\")\n"
                    "  --squelch DB|off         mute it while its level is below DB relative to full\n"
                    "                           scale (-120 to 0; default off)\n"
                    "  --deemphasis US          750: narrow FM's voice de-emphasis; 50 or 75: wide\n"
