@@ -130,6 +130,10 @@ int audio_write(AudioSlots& slots, int slot, const void* data, int length) {
   AudioChannel* channel = entry.channel.load();
   if (channel->hold.load(std::memory_order_relaxed) == 1) return 0;
   if (channel->playback_state.load() == 0) return 0;
+  if (channel->lost.load(std::memory_order_relaxed) != 0) {
+    channel->dropped.fetch_add(1, std::memory_order_relaxed);  // nowhere to play it
+    return 0;
+  }
   if (channel->queued.load() >= audio_max_queued) {
     channel->dropped.fetch_add(1, std::memory_order_relaxed);  // too late for a full ring
     return 0;

@@ -35,6 +35,14 @@ inline constexpr int audio_backlog_target = 3;
 inline constexpr int audio_device_wait_ms = 2000;     // for a device buffer to come back
 inline constexpr int audio_semaphore_wait_ms = 1000;  // for the channel's semaphore
 inline constexpr int audio_state_poll_ms = 100;       // between tests of a worker's state
+// Between attempts to open a playback device again after it was lost.
+inline constexpr int audio_retry_ms = 2000;
+
+// What a playback worker says when its device goes away and when it is back: the
+// device's id and name.
+inline constexpr const char* audio_lost_format =
+    "Output device %d (%s) lost: sound stopped; trying again every 2 s\n";
+inline constexpr const char* audio_back_format = "Output device %d (%s) back\n";
 
 struct AudioSlots;
 
@@ -60,6 +68,9 @@ struct AudioChannel {
   std::atomic<int32_t> backlog_target{audio_backlog_target};
   int32_t channels = 0;   // samples per frame
   std::atomic<uint8_t> run{0};  // cleared by audio_close to stop the worker
+  // 1 while the playback device is lost and the worker tries to open it again:
+  // audio_write then refuses every block and counts it dropped.
+  std::atomic<uint8_t> lost{0};
   int32_t slot = 0;
   AudioSlots* owner = nullptr;  // the table the channel belongs to
   // What the playback side lost, for the receiver's report; counts since open, each
@@ -105,6 +116,11 @@ struct AudioSlots {
   // as what they wait for has happened.
   std::mutex state_mutex;
   std::condition_variable state_changed;
+
+  // Where a worker's lines go (a lost device, its return), called on the worker's
+  // thread with one whole line; null: nowhere.
+  void (*notice)(void* context, const char* line) = nullptr;
+  void* notice_context = nullptr;
 };
 
 // Opens slot 0..11 as a playback (direction non-zero) or capture channel and starts its
@@ -121,7 +137,8 @@ int audio_close(AudioSlots& slots, int slot);
 
 // Queues one block (1 to 20,480 bytes) for playback. Returns `length`, or 0 when refused:
 // slot out of range or not in use, hold set, no running playback worker, 199 blocks
-// already waiting, or a length out of range. A refused block changes nothing.
+// already waiting, the device lost, or a length out of range. A refused block changes
+// nothing but the dropped count (full ring, lost device). Never waits for the device.
 int audio_write(AudioSlots& slots, int slot, const void* data, int length);
 
 // The worker threads; the argument is the channel's record. Both return 0.

@@ -22,15 +22,16 @@ struct ValuedFlag {
 };
 constexpr ValuedFlag listen_flag{"--listen", "MODE[@OFFSET]"};
 constexpr ValuedFlag listen_device_flag{"--listen-device",
-                                        "an output device id from the start-up list (-1: the default)"};
+                                        "an output device id from the start-up list (-1: the default) or a part of its name"};
+constexpr ValuedFlag device_flag{"--device", "a part of an output device's name from the start-up list"};
 constexpr ValuedFlag squelch_flag{"--squelch", "a level from -120 to 0 dB (say -60) or off"};
 constexpr ValuedFlag deemphasis_flag{"--deemphasis", "0, 50, 75 or 750 (microseconds)"};
 constexpr ValuedFlag record_flag{"--record", "a folder to record into"};
 constexpr ValuedFlag direct_sampling_flag{"--direct-sampling", "i or q (the ADC input wired for HF)"};
 constexpr ValuedFlag serial_flag{"--serial", "a dongle's serial number, as the start-up list shows it"};
-constexpr const ValuedFlag* valued_flags[] = {&listen_flag,  &listen_device_flag,   &squelch_flag,
-                                              &deemphasis_flag, &record_flag, &direct_sampling_flag,
-                                              &serial_flag};
+constexpr const ValuedFlag* valued_flags[] = {&listen_flag,     &listen_device_flag, &squelch_flag,
+                                              &deemphasis_flag, &record_flag,        &device_flag,
+                                              &direct_sampling_flag, &serial_flag};
 // Options that take no value, each with the dongle setting it switches on (none for
 // --record-raw, which is the recording's).
 struct PlainFlag {
@@ -140,7 +141,15 @@ bool read_valued_option(const Variant& variant, const ValuedFlag& flag, const ch
     }
     read = true;
   } else if (&flag == &listen_device_flag) {
-    read = read_device_id(value, options.listen_device);
+    // A number is an id (and must be one); anything else a part of a name.
+    int32_t number = 0;
+    const std::string_view v = value;
+    const bool numeric = std::from_chars(v.data(), v.data() + v.size(), number).ptr == v.data() + v.size();
+    read = numeric ? read_device_id(value, options.listen_device) : !v.empty();
+    if (read && !numeric) options.listen_device_name = value;
+  } else if (&flag == &device_flag) {
+    read = *value != '\0';
+    options.device_name = value;
   } else if (&flag == &squelch_flag) {
     read = parse_squelch_text(value, options.squelch);
   } else if (&flag == &deemphasis_flag) {
@@ -217,8 +226,13 @@ bool answer_help_or_version(const Variant& variant, int argc, char** argv, FILE*
                    "  --listen MODE[@OFFSET]   also play one station demodulated: MODE fm, wfm, am,\n"
                    "                           usb or lsb, OFFSET Hz from the tuned frequency (0);\n"
                    "                           at most fm %d, wfm %d, am %d, usb/lsb %d Hz\n"
-                   "  --listen-device ID       its output device (default -1, the default); the\n"
+                   "  --listen-device ID|NAME  its output device (default -1, the default); the\n"
                    "                           baseband is not played when it is the same device\n"
+                   "  --device NAME            play the baseband on the output device whose name\n"
+                   "                           contains NAME (any letter case; a whole name wins);\n"
+                   "                           it overrides output-device; NAME as listed at start\n"
+                   "                           (a lost output device: \"Output device N (NAME) lost\",\n"
+                   "                           reopened by name every 2 s, then \"... back\")\n"
                    "  --squelch DB|off         mute it while its level is below DB relative to full\n"
                    "                           scale (-120 to 0; default off)\n"
                    "  --deemphasis US          750: narrow FM's voice de-emphasis; 50 or 75: wide\n"

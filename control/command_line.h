@@ -28,6 +28,11 @@ struct ReceiverOptions {
   uint16_t rigctl_port = 0;
   ListenChoice listen;             // --listen; mode off: no listening channel
   int32_t listen_device = -1;    // --listen-device: its wave-output id, -1 the default
+  // --device NAME and --listen-device NAME: parts of output devices' names, turned into
+  // `device` and `listen_device` by choose_output_devices once the devices are known.
+  std::string device_name;
+  std::string listen_device_name;
+  int32_t device = -2;           // chosen by --device; -2: none (the positional id stands)
   int32_t squelch = squelch_off; // --squelch, tenths of a dB
   int32_t fm_deemphasis_us = fm_deemphasis_default_us;  // --deemphasis 750 or 0
   int32_t wfm_deemphasis_us = wfm_deemphasis_default_us;  // --deemphasis 50, 75 or 0
@@ -39,8 +44,8 @@ struct ReceiverOptions {
 // Reads the options: --rigctl [ADDRESS:]PORT, --rigctl=[ADDRESS:]PORT, or --rigctl
 // alone (127.0.0.1:4532). After a bare --rigctl the next argument is its value only when
 // it reads as one (a port up to 65535, or an address with a port); otherwise it stays a
-// positional number. --listen MODE[@OFFSET], --listen-device ID, --squelch DB|off and
-// --deemphasis US always take a value, the next argument or after '='; a listening offset
+// positional number. --listen MODE[@OFFSET], --listen-device ID|NAME, --device NAME,
+// --squelch DB|off and --deemphasis US always take a value, the next argument or after '='; a listening offset
 // must fit the variant's band. False, with a one-line reason in error, for a value that
 // does not read or is missing. Anything else is left to parse_command_line, as before
 // there were options.

@@ -14,6 +14,7 @@
 #include "control/key_commands.h"
 #include "control/listening.h"
 #include "control/loss_report.h"
+#include "control/output_device.h"
 #include "core/print_console.h"
 #include "platform/audio_devices.h"
 #include "platform/control_events.h"
@@ -174,6 +175,8 @@ void receiver_set_listening(Receiver& r, const ReceiverOptions& options) {
 }
 
 void receiver_open_audio(Receiver& r) {
+  // A worker's lines about a lost device and its return.
+  r.audio.notice = [](void*, const char* line) { print_console("%s", line); };
   const int32_t baseband_device = r.state.out_device.load();
   bool play_baseband = true;
   if (listening(r)) {
@@ -282,7 +285,8 @@ void print_device_lists() {
   for (int id = -1; id < inputs; ++id) print_console("%d  %s\n", id, wave_in_name(id).c_str());
   int outputs = wave_out_count();
   print_console("\nВыходные устройства \n \n");
-  for (int id = -1; id < outputs; ++id) print_console("%d  %s\n", id, wave_out_name(id).c_str());
+  // Each as --device and --listen-device take it.
+  for (int id = -1; id < outputs; ++id) print_console("%d  %s\n", id, typed_name(wave_out_name(id)).c_str());
 }
 
 int HandlerRoutine(int control_type) {
@@ -318,6 +322,10 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
                  variant.program_name);
     return 2;
   }
+  if (!choose_output_devices(system_wave_backend(), options, error)) {
+    std::fprintf(stderr, "%s: %s\n", variant.program_name, error.c_str());
+    return 2;
+  }
   std::setlocale(LC_ALL, "");
   // Control signals go to one waiting thread only; every later thread inherits this.
   control_events_block();
@@ -329,6 +337,7 @@ int receiver_main(const Variant& variant, int argc, char** argv) {
   process_receiver.store(receiver);
 
   parse_command_line(receiver->state, argc, argv);
+  if (options.device >= -1) receiver->state.out_device.store(options.device);  // --device wins
   receiver_set_listening(*receiver, options);
   control_events_install(HandlerRoutine);
   control_events_set_job_hooks(take_picture_away, bring_picture_back);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Starts PortAudio once per process, with ALSA's and JACK's own diagnostics silenced.
 // Returns false if PortAudio cannot start (then there are no devices).
@@ -15,3 +16,6 @@ int wave_in_count();
 // Product name of a device; id -1 names the default device. "" if there is none.
 std::string wave_out_name(int id);
 std::string wave_in_name(int id);
+
+// The names of wave-output ids 0 to n-1, read at once.
+std::vector<std::string> wave_out_names();

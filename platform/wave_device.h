@@ -8,8 +8,12 @@
 // drives (tests/support/virtual_wave_device.h).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <thread>
+#include <vector>
 
 enum class WaveDirection { playback, capture };
 
@@ -48,6 +52,11 @@ class WaveDevice {
   // Every queued buffer comes back at once (each with its completion signal) and the
   // sound or the recording stops; a later queue() starts the device again.
   virtual void reset() = 0;
+
+  // True once the device is gone for good: the card was removed or the sound server
+  // ended, so nothing queued will ever come back. Asked after a wait that ran out; the
+  // worker then closes the device and opens it again later.
+  virtual bool failed() { return false; }
 };
 
 class WaveBackend {
@@ -63,6 +72,26 @@ class WaveBackend {
   // Whether two device ids of that direction name one device: equal ids, and on the
   // system's devices also the default (-1) and the id of the device it stands for now.
   virtual bool same_device(WaveDirection, int a, int b) { return a == b; }
+
+  // The names of the devices of that direction, in id order (id 0 first), as they are
+  // now, and the name of one id (-1: the default device); "" when there is none.
+  virtual std::vector<std::string> device_names(WaveDirection) { return {}; }
+  virtual std::string device_name(WaveDirection, int) { return ""; }
+
+  // Reads the system's device list again when that is safe, so that a device whose
+  // server or card came back is found under its name (its id may have changed).
+  virtual void rescan() {}
+
+  // The clock a worker waits on between attempts to open a lost device again, and the
+  // wait itself; steady time for the system's devices, the test's clock otherwise.
+  virtual int64_t now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+  virtual void sleep_until(int64_t until_ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(until_ms - now_ms()));
+  }
 };
 
 // The system's own sound devices: PortAudio on Linux, winmm on Windows.

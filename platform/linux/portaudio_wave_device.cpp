@@ -11,6 +11,7 @@
 // semaphore, whose post is safe in a callback.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -28,12 +29,21 @@
 
 namespace {
 
-// PortAudio's open, start, stop and close are not made for concurrent callers; every
-// channel's worker goes through this one lock for them.
-std::mutex& stream_calls() {
-  static std::mutex m;
-  return m;
+// Streams open now, under portaudio_lock(): PortAudio is only restarted at none.
+int open_streams = 0;
+
+int64_t steady_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
+
+// A running stream whose callback has not come for this long has gone (the sound server
+// ended under it), unless it never came at all: PulseAudio takes about 1.7 s to ask for
+// a stream's first buffer, far longer on a loaded machine. Both limits are many buffers
+// long, and a worker only asks after its 2 s wait ran out.
+constexpr int64_t callback_stall_ms = 1500;
+constexpr int64_t first_callback_limit_ms = 10000;
 
 // More than the two buffers a worker keeps queued, so a worker that refills a buffer
 // after a wait that ran out is never refused while the card is still behind.
@@ -51,13 +61,15 @@ class PortAudioWaveDevice final : public WaveDevice {
 
   ~PortAudioWaveDevice() override {
     if (stream_) {
-      std::lock_guard<std::mutex> lock(stream_calls());
+      std::lock_guard<std::mutex> lock(portaudio_lock());
       Pa_CloseStream(stream_);  // aborts a running stream first
+      --open_streams;
     }
     sem_destroy(&finished_);
   }
 
-  bool open(PaDeviceIndex index, const WaveFormat& format) {
+  // Called with portaudio_lock() held.
+  bool open_locked(PaDeviceIndex index, const WaveFormat& format) {
     const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
     if (!info) return false;
     PaStreamParameters params{};
@@ -69,7 +81,6 @@ class PortAudioWaveDevice final : public WaveDevice {
     const unsigned long buffer_frames = static_cast<unsigned long>(buffer_bytes_ / block_align_);
     params.suggestedLatency = static_cast<double>(buffer_frames) / format.sample_rate;
     bool out = direction_ == WaveDirection::playback;
-    std::lock_guard<std::mutex> lock(stream_calls());
     PaError e = Pa_OpenStream(&stream_, out ? nullptr : &params, out ? &params : nullptr,
                               format.sample_rate, buffer_frames, paNoFlag,
                               &PortAudioWaveDevice::callback, this);
@@ -77,6 +88,7 @@ class PortAudioWaveDevice final : public WaveDevice {
       stream_ = nullptr;
       return false;
     }
+    ++open_streams;
     // The card's clock waits for nobody: on a busy machine a callback thread that waits
     // its turn behind compilers starves the sound server, which then skips seconds. Where
     // the system allows it (an rtprio limit, or root), the thread runs ahead of them.
@@ -86,7 +98,7 @@ class PortAudioWaveDevice final : public WaveDevice {
     // waits for start().
     if (out) {
       if (Pa_StartStream(stream_) != paNoError) return false;
-      active_ = true;
+      mark_started();
     }
     sem_post(&finished_);  // the signal for the open
     return true;
@@ -111,9 +123,9 @@ class PortAudioWaveDevice final : public WaveDevice {
     lengths_[slot] = length;
     tail_.store(tail + 1, std::memory_order_release);
     if (!active_) {
-      std::lock_guard<std::mutex> lock(stream_calls());
+      std::lock_guard<std::mutex> lock(portaudio_lock());
       if (direction_ == WaveDirection::playback && Pa_StartStream(stream_) == paNoError) {
-        active_ = true;
+        mark_started();
       }
     }
     return true;
@@ -131,13 +143,26 @@ class PortAudioWaveDevice final : public WaveDevice {
 
   void start() override {
     if (direction_ != WaveDirection::capture || active_) return;
-    std::lock_guard<std::mutex> lock(stream_calls());
-    if (Pa_StartStream(stream_) == paNoError) active_ = true;
+    std::lock_guard<std::mutex> lock(portaudio_lock());
+    if (Pa_StartStream(stream_) == paNoError) mark_started();
+  }
+
+  // The stream has ended on an error (PortAudio stopped it), or its callback has stopped
+  // coming: a sound server that died leaves the stream active but silent.
+  bool failed() override {
+    if (!active_) return false;
+    {
+      std::lock_guard<std::mutex> lock(portaudio_lock());
+      if (Pa_IsStreamActive(stream_) != 1) return true;
+    }
+    const int64_t last = last_callback_ms_.load(std::memory_order_relaxed);
+    const int64_t quiet = steady_ms() - (last != 0 ? last : started_ms_);
+    return quiet >= (last != 0 ? callback_stall_ms : first_callback_limit_ms);
   }
 
   void reset() override {
     if (active_) {
-      std::lock_guard<std::mutex> lock(stream_calls());
+      std::lock_guard<std::mutex> lock(portaudio_lock());
       Pa_AbortStream(stream_);  // the callback has stopped once this returns
       active_ = false;
       callback_named_ = false;  // a restarted stream runs on a new thread
@@ -153,6 +178,12 @@ class PortAudioWaveDevice final : public WaveDevice {
   }
 
  private:
+  void mark_started() {
+    active_ = true;
+    started_ms_ = steady_ms();
+    last_callback_ms_.store(0, std::memory_order_relaxed);
+  }
+
   uint8_t* slot_data(uint32_t slot) {
     return storage_.data() + static_cast<size_t>(slot) * static_cast<size_t>(buffer_bytes_);
   }
@@ -160,6 +191,8 @@ class PortAudioWaveDevice final : public WaveDevice {
   static int callback(const void* input, void* output, unsigned long frames,
                       const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self) {
     auto* d = static_cast<PortAudioWaveDevice*>(self);
+    // Only a sign of life for failed(); nothing is published with it.
+    d->last_callback_ms_.store(steady_ms(), std::memory_order_relaxed);
     // The stream's thread is PortAudio's; it would otherwise carry the worker's name.
     if (!d->callback_named_) {
       name_current_thread("audio callback");
@@ -234,6 +267,8 @@ class PortAudioWaveDevice final : public WaveDevice {
   int lengths_[device_slots] = {};  // written before tail_ publishes the slot
   PaStream* stream_ = nullptr;
   bool active_ = false;             // worker side only
+  int64_t started_ms_ = 0;          // when the stream last started; worker side only
+  std::atomic<int64_t> last_callback_ms_{0};  // the latest callback's time, 0: none yet
   sem_t finished_;
   std::atomic<uint32_t> tail_{0};   // buffers queued; worker writes
   std::atomic<uint32_t> done_{0};   // buffers finished; callback writes (reset once stopped)
@@ -252,12 +287,33 @@ class PortAudioBackend final : public WaveBackend {
       return nullptr;
     }
     if (!audio_system_start()) return nullptr;
-    int index = direction == WaveDirection::playback ? wave_out_portaudio_index(device_id)
-                                                     : wave_in_portaudio_index(device_id);
-    if (index == paNoDevice) return nullptr;
     auto device = std::make_unique<PortAudioWaveDevice>(direction, format, buffer_bytes);
-    if (!device->open(index, format)) return nullptr;
-    return device;
+    {
+      // One lock from the id to the open stream: a restart cannot come between.
+      std::lock_guard<std::mutex> lock(portaudio_lock());
+      const int index = portaudio_index_locked(device_id, direction == WaveDirection::playback);
+      if (index != paNoDevice && device->open_locked(index, format)) return device;
+    }
+    // Only now, with the lock given back: the destructor takes it to close a stream
+    // that opened but did not start.
+    return nullptr;
+  }
+
+  std::vector<std::string> device_names(WaveDirection direction) override {
+    if (direction == WaveDirection::playback) return wave_out_names();
+    std::vector<std::string> names;
+    const int count = wave_in_count();
+    for (int id = 0; id < count; ++id) names.push_back(wave_in_name(id));
+    return names;
+  }
+
+  std::string device_name(WaveDirection direction, int device_id) override {
+    return direction == WaveDirection::playback ? wave_out_name(device_id) : wave_in_name(device_id);
+  }
+
+  void rescan() override {
+    std::lock_guard<std::mutex> lock(portaudio_lock());
+    portaudio_restart_locked(open_streams);
   }
 
   bool same_device(WaveDirection direction, int a, int b) override {

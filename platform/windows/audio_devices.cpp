@@ -38,3 +38,10 @@ std::string wave_in_name(int id) {
   }
   return utf8_of(caps.szPname);
 }
+
+std::vector<std::string> wave_out_names() {
+  std::vector<std::string> names;
+  const int count = wave_out_count();
+  for (int id = 0; id < count; ++id) names.push_back(wave_out_name(id));
+  return names;
+}

@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "platform/audio_devices.h"
 #include "platform/wave_device.h"
 
 namespace {
@@ -22,6 +23,12 @@ constexpr unsigned device_slots = 4;
 // the driver kit's mmddk.h, which the ordinary headers lack).
 constexpr UINT mapper_preferred_get = 0x2000 + 21;
 
+// winmm's answers for a device that is no longer there (a USB card pulled, the audio
+// service restarted): its driver or the handle is gone.
+bool device_removed(MMRESULT r) {
+  return r == MMSYSERR_NODRIVER || r == MMSYSERR_INVALHANDLE || r == MMSYSERR_BADDEVICEID;
+}
+
 // The calls that differ between playback and capture.
 struct WaveCalls {
   MMRESULT (*prepare)(HANDLE, WAVEHDR*);
@@ -29,6 +36,7 @@ struct WaveCalls {
   MMRESULT (*add)(HANDLE, WAVEHDR*);
   MMRESULT (*reset)(HANDLE);
   MMRESULT (*close)(HANDLE);
+  MMRESULT (*position)(HANDLE, MMTIME*);
 };
 
 const WaveCalls out_calls = {
@@ -37,6 +45,7 @@ const WaveCalls out_calls = {
     [](HANDLE h, WAVEHDR* w) { return waveOutWrite(static_cast<HWAVEOUT>(h), w, sizeof *w); },
     [](HANDLE h) { return waveOutReset(static_cast<HWAVEOUT>(h)); },
     [](HANDLE h) { return waveOutClose(static_cast<HWAVEOUT>(h)); },
+    [](HANDLE h, MMTIME* t) { return waveOutGetPosition(static_cast<HWAVEOUT>(h), t, sizeof *t); },
 };
 
 const WaveCalls in_calls = {
@@ -45,6 +54,7 @@ const WaveCalls in_calls = {
     [](HANDLE h, WAVEHDR* w) { return waveInAddBuffer(static_cast<HWAVEIN>(h), w, sizeof *w); },
     [](HANDLE h) { return waveInReset(static_cast<HWAVEIN>(h)); },
     [](HANDLE h) { return waveInClose(static_cast<HWAVEIN>(h)); },
+    [](HANDLE h, MMTIME* t) { return waveInGetPosition(static_cast<HWAVEIN>(h), t, sizeof *t); },
 };
 
 class WinmmWaveDevice final : public WaveDevice {
@@ -133,7 +143,11 @@ class WinmmWaveDevice final : public WaveDevice {
     h.dwBufferLength = static_cast<DWORD>(length);
     h.dwBytesRecorded = 0;
     flags(h).fetch_and(~static_cast<DWORD>(WHDR_DONE));
-    if (calls_.add(handle_, &h) != MMSYSERR_NOERROR) return false;
+    const MMRESULT added = calls_.add(handle_, &h);
+    if (added != MMSYSERR_NOERROR) {
+      removed_ = removed_ || device_removed(added);
+      return false;
+    }
     ++tail_;
     return true;
   }
@@ -156,6 +170,15 @@ class WinmmWaveDevice final : public WaveDevice {
 
   // Both resets mark every header done and return it; collect() then counts each one.
   void reset() override { calls_.reset(handle_); }
+
+  // A refused buffer said so already; otherwise the device is asked where it stands.
+  bool failed() override {
+    if (removed_) return true;
+    MMTIME t{};
+    t.wType = TIME_BYTES;
+    removed_ = device_removed(calls_.position(handle_, &t));
+    return removed_;
+  }
 
  private:
   // The device writes a header's flags from its own thread.
@@ -183,6 +206,7 @@ class WinmmWaveDevice final : public WaveDevice {
   unsigned taken_ = 0;      // capture: recordings handed to the worker
   unsigned available_ = 1;  // completion signals so far: the opening and each return
   unsigned signalled_ = 0;  // completion signals handed out by wait()
+  bool removed_ = false;    // winmm said the device is gone
 };
 
 class WinmmWaveBackend final : public WaveBackend {
@@ -193,6 +217,17 @@ class WinmmWaveBackend final : public WaveBackend {
     auto device = std::make_unique<WinmmWaveDevice>(direction, buffer_bytes);
     if (!device->open(device_id, format)) return nullptr;
     return device;
+  }
+
+  std::vector<std::string> device_names(WaveDirection direction) override {
+    std::vector<std::string> names;
+    const int count = direction == WaveDirection::playback ? wave_out_count() : wave_in_count();
+    for (int id = 0; id < count; ++id) names.push_back(device_name(direction, id));
+    return names;
+  }
+
+  std::string device_name(WaveDirection direction, int device_id) override {
+    return direction == WaveDirection::playback ? wave_out_name(device_id) : wave_in_name(device_id);
   }
 
   bool same_device(WaveDirection direction, int a, int b) override {

@@ -240,7 +240,8 @@ TEST(CommandLine, ListeningValuesThatDoNotReadOrDoNotFitAreRefusedWithTheReason)
       {{"--listen", "fm@12000"},
        "--listen fm@12000: the offset 12000 Hz is outside what fm can take from the baseband in rxiq12 "
        "(at most 11200 Hz either side)"},
-      {{"--listen-device", "abc"}, "--listen-device takes an output device id from the start-up list (-1: the default), not 'abc'"},
+      {{"--listen-device", ""},
+       "--listen-device takes an output device id from the start-up list (-1: the default) or a part of its name, not ''"},
       {{"--listen-device=-2"}, "not '-2'"},
       {{"--squelch", "-130"}, "--squelch takes a level from -120 to 0 dB (say -60) or off, not '-130'"},
       {{"--squelch=5"}, "not '5'"},

@@ -12,6 +12,8 @@ class VirtualWaveDevice final : public WaveDevice {
     std::lock_guard<std::mutex> lock(backend_.mutex_);
     r_->queued.clear();
     r_->closed = true;
+    // Its worker goes on to open it again: busy until it sleeps or opens.
+    if (r_->failed) ++backend_.waking_;
     backend_.changed_.notify_all();
   }
 
@@ -21,7 +23,7 @@ class VirtualWaveDevice final : public WaveDevice {
     r_->waiting = true;
     backend_.changed_.notify_all();
     backend_.changed_.wait(lock, [&] {
-      return r_->pending > 0 || backend_.now_us_ >= r_->wait_until_us;
+      return r_->pending > 0 || backend_.now_us_ >= r_->wait_until_us || r_->failed;
     });
     r_->waiting = false;
     backend_.changed_.notify_all();
@@ -53,6 +55,11 @@ class VirtualWaveDevice final : public WaveDevice {
     return true;
   }
 
+  bool failed() override {
+    std::lock_guard<std::mutex> lock(backend_.mutex_);
+    return r_->failed;
+  }
+
   void start() override {
     std::lock_guard<std::mutex> lock(backend_.mutex_);
     r_->started = true;
@@ -79,7 +86,11 @@ class VirtualWaveDevice final : public WaveDevice {
 std::unique_ptr<WaveDevice> VirtualWaveBackend::open(WaveDirection direction, int device_id,
                                                      const WaveFormat& format,
                                                      int buffer_bytes) {
-  if (device_id < -1 || device_id >= device_count_) return nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++open_calls_;
+    if (gone_ || device_id < -1 || device_id >= device_count_) return nullptr;
+  }
   if (format.channels < 1 || format.sample_rate < 1 || format.bits_per_sample != 16 ||
       buffer_bytes < 1) {
     return nullptr;
@@ -91,6 +102,7 @@ std::unique_ptr<WaveDevice> VirtualWaveBackend::open(WaveDirection direction, in
   record->buffer_bytes = buffer_bytes;
   record->pending = 1;  // the signal for the open
   std::lock_guard<std::mutex> lock(mutex_);
+  if (waking_ > 0) --waking_;  // a worker that opened again now waits on the device
   records_.push_back(record);
   changed_.notify_all();
   return std::make_unique<VirtualWaveDevice>(*this, std::move(record));
@@ -140,11 +152,85 @@ void VirtualWaveBackend::feed(const std::vector<uint8_t>& bytes) {
 }
 
 bool VirtualWaveBackend::idle_locked() const {
+  if (waking_ > 0) return false;
+  for (const int64_t until : sleepers_) {
+    if (now_us_ >= until) return false;
+  }
   for (const auto& r : records_) {
     if (r->closed) continue;
+    if (r->failed) return false;  // its worker has yet to notice
     if (!r->waiting || r->pending > 0 || now_us_ >= r->wait_until_us) return false;
   }
   return true;
+}
+
+std::vector<std::string> VirtualWaveBackend::device_names(WaveDirection) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!names_.empty()) return names_;
+  std::vector<std::string> names;
+  for (int id = 0; id < device_count_; ++id) names.push_back("Virtual " + std::to_string(id));
+  return names;
+}
+
+std::string VirtualWaveBackend::device_name(WaveDirection direction, int device_id) {
+  if (device_id == -1) return "Virtual default";
+  const std::vector<std::string> names = device_names(direction);
+  return device_id >= 0 && device_id < static_cast<int>(names.size())
+             ? names[static_cast<size_t>(device_id)]
+             : "";
+}
+
+void VirtualWaveBackend::rescan() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++rescans_;
+}
+
+int64_t VirtualWaveBackend::now_ms() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return now_us_ / 1000;
+}
+
+void VirtualWaveBackend::sleep_until(int64_t until_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const int64_t until = until_ms * 1000;
+  if (waking_ > 0) --waking_;
+  sleepers_.push_back(until);
+  changed_.notify_all();
+  changed_.wait(lock, [&] { return now_us_ >= until; });
+  sleepers_.erase(std::find(sleepers_.begin(), sleepers_.end(), until));
+  ++waking_;  // busy until its next sleep or open
+  changed_.notify_all();
+}
+
+void VirtualWaveBackend::lose() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  gone_ = true;
+  for (auto& r : records_) {
+    if (!r->closed) r->failed = true;
+  }
+  changed_.notify_all();
+}
+
+void VirtualWaveBackend::restore() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  gone_ = false;
+  changed_.notify_all();
+}
+
+void VirtualWaveBackend::set_names(std::vector<std::string> names) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  names_ = std::move(names);
+  device_count_ = static_cast<int>(names_.size());
+}
+
+int VirtualWaveBackend::open_calls() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return open_calls_;
+}
+
+int VirtualWaveBackend::rescans() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return rescans_;
 }
 
 bool VirtualWaveBackend::settle(int limit_ms) {

@@ -6,7 +6,12 @@
 //
 // settle() is how a test waits for the worker instead of sleeping: it returns once every
 // open device's worker is blocked in wait() with no signal left for it, or the device
-// has been closed.
+// has been closed, and every worker that sleeps on the back end's clock (between
+// attempts to open a lost device again) is asleep.
+//
+// lose() makes the open devices fail as a sound server's do when it ends, and keeps
+// every open refused until restore(); the device names can change meanwhile, as a
+// restarted server may number its devices differently.
 #pragma once
 
 #include <condition_variable>
@@ -15,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/wave_device.h"
@@ -35,6 +41,7 @@ struct VirtualWaveRecord {
   int resets = 0;
   int most_queued = 0;      // the largest number of buffers queued at once
   bool closed = false;
+  bool failed = false;      // lost with the rest by lose()
 };
 
 class VirtualWaveBackend final : public WaveBackend {
@@ -44,6 +51,13 @@ class VirtualWaveBackend final : public WaveBackend {
 
   std::unique_ptr<WaveDevice> open(WaveDirection direction, int device_id,
                                    const WaveFormat& format, int buffer_bytes) override;
+  // "Virtual N" for ids 0 to device_count - 1 unless set_names() gave others; id -1 is
+  // "Virtual default".
+  std::vector<std::string> device_names(WaveDirection) override;
+  std::string device_name(WaveDirection, int device_id) override;
+  void rescan() override;
+  int64_t now_ms() override;
+  void sleep_until(int64_t until_ms) override;
 
   // Test side. `device` is the index in opening order (0 for the first device opened).
   // Each returns false if the device does not exist or nothing could be done.
@@ -60,6 +74,15 @@ class VirtualWaveBackend final : public WaveBackend {
   bool settle(int limit_ms = 10000);
   // finish_buffer then settle.
   bool step(int device = 0);
+  // Every open device fails (its waits end at once, failed() holds) and opens are
+  // refused until restore().
+  void lose();
+  void restore();
+  // The device names from now on; also sets how many devices open.
+  void set_names(std::vector<std::string> names);
+  // Calls of open() and rescan() so far.
+  int open_calls() const;
+  int rescans() const;
 
   // When set, playback devices hand each finished buffer here instead of keeping it in
   // `played`, so that a test can play for simulated hours without holding every byte.
@@ -75,7 +98,14 @@ class VirtualWaveBackend final : public WaveBackend {
   friend class VirtualWaveDevice;
   bool idle_locked() const;
 
-  const int device_count_;
+  int device_count_;
+  std::vector<std::string> names_;
+  bool gone_ = false;
+  int open_calls_ = 0;
+  int rescans_ = 0;
+  // Workers between a lost device and their next sleep or open: busy, not idle.
+  int waking_ = 0;
+  std::vector<int64_t> sleepers_;  // the limits of the sleeps under way, in microseconds
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::shared_ptr<VirtualWaveRecord>> records_;
