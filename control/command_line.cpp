@@ -32,16 +32,18 @@ constexpr ValuedFlag serial_flag{"--serial", "a dongle's serial number, as the s
 constexpr const ValuedFlag* valued_flags[] = {&listen_flag,     &listen_device_flag, &squelch_flag,
                                               &deemphasis_flag, &record_flag,        &device_flag,
                                               &direct_sampling_flag, &serial_flag};
-// Options that take no value, each with the dongle setting it switches on (none for
-// --record-raw, which is the recording's).
+// Options that take no value, each with the dongle setting it sets and to what (none
+// for --record-raw, which is the recording's).
 struct PlainFlag {
   std::string_view name;
   bool DongleOptions::*dongle_field;
+  bool value;
 };
 constexpr PlainFlag plain_flags[] = {
-    {"--record-raw", nullptr},
-    {"--bias-tee", &DongleOptions::bias_tee},
-    {"--offset-tuning", &DongleOptions::offset_tuning},
+    {"--record-raw", nullptr, true},
+    {"--bias-tee", &DongleOptions::bias_tee, true},
+    {"--offset-tuning", &DongleOptions::offset_tuning, true},
+    {"--no-reconnect", &DongleOptions::reconnect, false},
 };
 
 const PlainFlag* plain_flag_of(std::string_view a) {
@@ -180,7 +182,7 @@ bool parse_options(const Variant& variant, int argc, char** argv, ReceiverOption
     const std::string_view a = argv[i];
     if (const PlainFlag* plain = plain_flag_of(a)) {
       if (plain->dongle_field) {
-        options.dongle.*plain->dongle_field = true;
+        options.dongle.*plain->dongle_field = plain->value;
       } else {
         options.record.raw = true;
       }
@@ -248,6 +250,8 @@ bool answer_help_or_version(const Variant& variant, int argc, char** argv, FILE*
                    "  --direct-sampling i|q    HF below about 28 MHz from the I or Q input of a\n"
                    "                           dongle wired for it, bypassing the tuner\n"
                    "  --offset-tuning          offset tuning (E4000 tuners; an R820T has no use)\n"
+                   "  --no-reconnect           when the dongle or its server goes, stop reading for\n"
+                   "                           good instead of looking for it every 2 s\n"
                    "Keys: Left/Right retune by 50 Hz, F type a frequency, Home/End gain,\n"
                    "N gain mode, M AGC, PgUp/PgDn level line, T top flag, V spectrum display,\n"
                    "Up/Down squelch, L listening mode, R starts/stops a recording, Esc quits.\n"

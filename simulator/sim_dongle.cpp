@@ -282,7 +282,14 @@ void add_beacon(SimDongle& sim, int64_t clock, uint8_t* out, size_t length) {
 SimDongle::SimDongle(const DongleChoice& c, bool p) : choice(c), paced(p) {}
 
 uint32_t SimDongle::get_device_count() {
-  return choice.failure == SimFailure::no_device ? 0 : 1;
+  if (choice.failure == SimFailure::no_device) return 0;
+  if (unplugged && !is_open) {
+    // Gone from the bus until the look that finds it again, if any.
+    if (choice.replug_look == 0 || ++looks_while_gone < choice.replug_look) return 0;
+    unplugged = false;
+    replugged = true;
+  }
+  return 1;
 }
 
 const char* SimDongle::get_device_name(uint32_t index) {
@@ -301,7 +308,7 @@ int SimDongle::get_device_usb_strings(uint32_t index, char* manufact, char* prod
 
 int SimDongle::open(Dongle** dev, uint32_t index) {
   if (choice.failure == SimFailure::no_device || choice.failure == SimFailure::fail_open ||
-      index != 0 || is_open) {
+      index != 0 || is_open || unplugged) {
     return sim_failed_result;
   }
   is_open = true;
@@ -445,7 +452,7 @@ int SimDongle::read_sync(Dongle* dev, void* buf, int len, int* n_read) {
   if (!holds(*this, dev)) return sim_failed_result;
   bool from_failure = choice.failure_read > 0 && number >= choice.failure_read;
   // A dongle that has left the bus fails at once, as a real one does.
-  if (choice.failure == SimFailure::unplug && from_failure) {
+  if (choice.failure == SimFailure::unplug && from_failure && !replugged) {
     unplugged = true;
     return dongle_gone_result;
   }

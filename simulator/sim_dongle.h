@@ -145,6 +145,8 @@ struct SimDongle : DongleApi {
   bool bias_tee = false;
   int direct_sampling = 0;
   bool unplugged = false;  // a read has found the dongle gone
+  bool replugged = false;  // it came back and stays
+  int64_t looks_while_gone = 0;
   int agc_mode = 0;
   uint32_t center_freq = 0;
   uint32_t sample_rate = 2048000;

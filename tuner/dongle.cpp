@@ -1,7 +1,10 @@
 #include "tuner/dongle.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "tuner/rtl_tcp.h"
 
@@ -103,7 +106,14 @@ bool parse_dongle_choice(const char* text, DongleChoice& choice) {
   for (const Numbered& n : numbered) {
     size_t prefix = std::strlen(n.prefix);
     int64_t number = 0;
-    if (std::strncmp(text, n.prefix, prefix) == 0 && parse_read_number(text + prefix, number)) {
+    // sim:unplug=N,replug=K: the dongle is listed again at the K-th look for it.
+    std::string value = text + std::min(prefix, std::strlen(text));
+    constexpr std::string_view replug = ",replug=";
+    if (const size_t at = value.find(replug); n.failure == SimFailure::unplug && at != std::string::npos) {
+      if (!parse_read_number(value.c_str() + at + replug.size(), choice.replug_look)) return false;
+      value.resize(at);
+    }
+    if (std::strncmp(text, n.prefix, prefix) == 0 && parse_read_number(value.c_str(), number)) {
       choice.kind = DongleKind::sim;
       choice.failure = n.failure;
       choice.failure_read = number;

@@ -62,6 +62,14 @@ struct DongleApi {
   // The index of the dongle with this USB serial number; negative when none has it.
   virtual int get_index_by_serial(const char* serial) = 0;
 
+  // Whether a dongle that has gone may be looked for again (a recording that ended will
+  // not come back), and whether it sits across a network, where looking again backs off.
+  virtual bool comes_back() const { return true; }
+  virtual bool across_network() const { return false; }
+  // While set, a failed open is not reported each time: a receiver looking for its
+  // dongle again says so once.
+  virtual void quiet_failures(bool) {}
+
   // The receiver's running flag. A dongle whose calls can wait on something outside the
   // process (a network peer) gives up soon after the flag is cleared, so that shutdown
   // never waits on it; the others ignore it.
@@ -74,6 +82,7 @@ struct DongleOptions {
   int direct_sampling = 0;   // --direct-sampling: 0 off, 1 i, 2 q
   bool offset_tuning = false;  // --offset-tuning
   std::string serial{};      // --serial: the dongle with this serial number, not dev_index
+  bool reconnect = true;     // off with --no-reconnect: a gone dongle is not looked for
 };
 
 // What RXIQ_DONGLE asks for.
@@ -84,6 +93,7 @@ struct DongleChoice {
   DongleKind kind = DongleKind::librtlsdr;
   SimFailure failure = SimFailure::none;
   int64_t failure_read = 0;  // fail_read, unplug: the first read (counted from 1) affected
+  int64_t replug_look = 0;   // unplug: listed again at this look for it after (0: never)
   std::string host{};        // tcp: the rtl_tcp server's name or address
   uint16_t port = 0;         // tcp: its port
   std::string path{};        // file: the recording
@@ -93,7 +103,8 @@ struct DongleChoice {
 };
 
 // Parses a value of RXIQ_DONGLE: null or empty -> librtlsdr; "sim", "sim:none",
-// "sim:fail-open", "sim:fail-freq", "sim:fail-rate", "sim:fail-read=N", "sim:unplug=N";
+// "sim:fail-open", "sim:fail-freq", "sim:fail-rate", "sim:fail-read=N", "sim:unplug=N",
+// "sim:unplug=N,replug=K";
 // "tcp:HOST" (port 1234), "tcp:HOST:PORT", with an IPv6 address in brackets;
 // "file:PATH[,rate=N][,freq=HZ][,loop]" (options in any order after the path).
 // Returns false for anything else (choice is then left as librtlsdr).

@@ -54,6 +54,7 @@ struct FileDongle : DongleApi {
   int set_direct_sampling(Dongle* dev, int on) override;
   int set_offset_tuning(Dongle* dev, int on) override;
   int get_index_by_serial(const char* serial) override;
+  bool comes_back() const override { return false; }
 
   // Called at the start of every read with its number (the first read is 1): a test
   // drives the receiver from here.

@@ -198,7 +198,7 @@ int RtlTcpDongle::open(Dongle** dev, uint32_t index) {
   if (index != 0 || is_open) return rtl_tcp_failed_result;
   if (link == Link::untried) make_link(*this);
   if (link != Link::connected) {
-    if (!failure.empty()) print_console("rtl_tcp %s: %s\n", where.c_str(), failure.c_str());
+    if (!failure.empty() && !quiet) print_console("rtl_tcp %s: %s\n", where.c_str(), failure.c_str());
     link = Link::untried;  // a later open tries again
     return rtl_tcp_failed_result;
   }

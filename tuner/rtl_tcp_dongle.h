@@ -53,6 +53,8 @@ struct RtlTcpDongle final : DongleApi {
   int set_direct_sampling(Dongle* dev, int on) override;
   int set_offset_tuning(Dongle* dev, int on) override;
   int get_index_by_serial(const char* serial) override;
+  bool across_network() const override { return true; }
+  void quiet_failures(bool on) override { quiet = on; }
   void watch_running(const std::atomic<uint8_t>* running) override;
 
   std::string host;
@@ -74,6 +76,7 @@ struct RtlTcpDongle final : DongleApi {
   uint32_t gain_count = 0;  // as the header gave it
   bool is_open = false;
   bool gone = false;  // the stream ended or stalled; every later read fails at once
+  bool quiet = false;  // failed opens go unreported
 
   // The last values set, for the calls that read them back.
   std::optional<int> tuner_gain;

@@ -99,7 +99,7 @@ void tuner_close(TunerLinks& links, Dongle* dev) {
   links.dongle.close(dev);
 }
 
-Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffer) {
+Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffer, std::string& serial) {
   RxState& s = links.state;
   DongleApi& dongle = links.dongle;
 
@@ -120,6 +120,11 @@ Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffe
   if (dev_index < 0) return nullptr;
   const char* name = dongle.get_device_name(static_cast<uint32_t>(dev_index));
   print_console("Using device %d: %s\n", dev_index, name ? name : "");
+
+  char strings[3][usb_string_size] = {};
+  if (dongle.get_device_usb_strings(static_cast<uint32_t>(dev_index), strings[0], strings[1], strings[2]) == 0) {
+    serial = strings[2];
+  }
 
   Dongle* dev = nullptr;
   if (dongle.open(&dev, static_cast<uint32_t>(dev_index)) < 0) {
@@ -172,5 +177,48 @@ Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffe
 
   dongle.set_freq_correction(dev, s.ppm_error.load());
   print_console("ppm = %d\n", dongle.get_freq_correction(dev));
+  return dev;
+}
+
+Dongle* tuner_reopen(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffer, const std::string& serial) {
+  RxState& s = links.state;
+  DongleApi& dongle = links.dongle;
+  if (dongle.get_device_count() == 0) return nullptr;
+  int32_t index = s.dev_index.load();
+  if (!serial.empty() && !dongle.across_network()) {
+    index = dongle.get_index_by_serial(serial.c_str());
+    if (index < 0) return nullptr;
+  }
+  Dongle* dev = nullptr;
+  if (dongle.open(&dev, static_cast<uint32_t>(index)) < 0) return nullptr;
+  s.device.store(dev);
+
+  // What is in force now, which may differ from what was when it went.
+  applied.tuner_gain_mode = s.tuner_gain_mode.load();
+  applied.gain_index = s.gain_index.load();
+  applied.agc_mode = s.agc_mode.load();
+  applied.frequency = s.frequency.load();
+  if (links.options.bias_tee) dongle.set_bias_tee(dev, 1);
+  if (links.options.direct_sampling != 0) dongle.set_direct_sampling(dev, links.options.direct_sampling);
+  dongle.set_tuner_gain_mode(dev, applied.tuner_gain_mode);
+  // A manual mode starts at 0 dB: the gain shown goes after it.
+  if (applied.tuner_gain_mode != 0 && applied.gain_index >= 0 && applied.gain_index < applied.gain_count) {
+    dongle.set_tuner_gain(dev, s.gains[applied.gain_index]);
+  }
+  dongle.set_agc_mode(dev, applied.agc_mode);
+  const auto frequency = static_cast<uint32_t>(applied.frequency);
+  if (dongle.set_center_freq(dev, frequency) < 0) print_console("\nFailed to center freq. %u\n", frequency);
+  const auto rate = static_cast<uint32_t>(links.variant.sample_rate);
+  if (dongle.set_sample_rate(dev, rate) < 0) {
+    // Nothing can be read at another rate: it counts as not back yet.
+    tuner_close(links, dev);
+    return nullptr;
+  }
+  if (links.options.offset_tuning) dongle.set_offset_tuning(dev, 1);
+  dongle.reset_buffer(dev);
+  int n_read = 0;
+  dongle.read_sync(dev, read_buffer, discarded_read_bytes, &n_read);
+  dongle.set_freq_correction(dev, s.ppm_error.load());
+  print_console(dongle_back_format, frequency);
   return dev;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "tuner/tuner_thread.h"
 
@@ -26,7 +27,13 @@ inline double in_db(int tenths) { return tenths * 0.1; }
 // AGC, frequency, rate, buffer reset with its discarded read, frequency correction.
 // Returns the open dongle, or null (nothing left open) when any step that must succeed
 // failed; the reason is printed.
-Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffer);
+// serial receives the opened dongle's serial number, by which it is looked for again.
+Dongle* tuner_open(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffer, std::string& serial);
+
+// Opens the dongle again after it was gone: the one with `serial` when it has one, else
+// the one at dev_index; then applies everything in force now (frequency, correction,
+// gain mode, gain, AGC, the options), quietly. Null when it is not there (yet).
+Dongle* tuner_reopen(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffer, const std::string& serial);
 
 // Closes the dongle, switching the bias tee off first when the session switched it on:
 // an amplifier left powered at the antenna is not what anyone expects after quitting.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
+#include <thread>
 
 #include "core/print_console.h"
 #include "tuner/tuner_steps.h"
@@ -27,6 +29,33 @@ struct EndMark {
   }
 };
 
+// Waits `delay`, or less once running is cleared; false then.
+bool wait_running(const RxState& s, std::chrono::milliseconds delay) {
+  constexpr auto slice = std::chrono::milliseconds(50);
+  const auto until = std::chrono::steady_clock::now() + delay;
+  while (s.running.load() != 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= until) return true;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(slice, until - now));
+  }
+  return false;
+}
+
+// Looks for the gone dongle until it is back (its handle) or running is cleared (null).
+// Nothing is printed while it is away; keys go on changing RxState meanwhile.
+Dongle* look_again(TunerLinks& links, TunerApplied& applied, uint8_t* read_buffer, const std::string& serial) {
+  DongleApi& dongle = links.dongle;
+  auto delay = dongle.across_network() ? links.retry.network_first : links.retry.usb;
+  dongle.quiet_failures(true);
+  Dongle* dev = nullptr;
+  while (dev == nullptr && wait_running(links.state, delay)) {
+    dev = tuner_reopen(links, applied, read_buffer, serial);
+    if (dongle.across_network()) delay = std::min(delay * 2, links.retry.network_longest);
+  }
+  dongle.quiet_failures(false);
+  return dev;
+}
+
 }  // namespace
 
 bool tuner_end_wait(TunerEnd& end, std::chrono::milliseconds limit) {
@@ -46,7 +75,8 @@ int tuner_thread(TunerLinks links) {
   std::unique_ptr<uint8_t[]> read_buffer(new uint8_t[read_block_bytes]());
 
   TunerApplied applied;
-  Dongle* dev = tuner_open(links, applied, read_buffer.get());
+  std::string serial;
+  Dongle* dev = tuner_open(links, applied, read_buffer.get(), serial);
   if (dev == nullptr) {
     stop_stream(links);
     return 0;
@@ -63,7 +93,13 @@ int tuner_thread(TunerLinks links) {
       // flood the console and feed the same stale block without end.
       if (result == dongle_gone_result || ++failed_in_row >= gone_after_failed_reads) {
         print_console("%s", dongle_gone_text);
-        break;
+        if (!links.options.reconnect || !dongle.comes_back()) break;
+        // The lost handle is closed first: the library frees what it held.
+        tuner_close(links, dev);
+        dev = look_again(links, applied, read_buffer.get(), serial);
+        if (dev == nullptr) break;
+        failed_in_row = 0;
+        continue;
       }
       print_console("sync_read failed.");
       // Nothing was read, so nothing is stored: the buffer still holds the last block,
@@ -84,6 +120,6 @@ int tuner_thread(TunerLinks links) {
   }
 
   stop_stream(links);
-  tuner_close(links, dev);
+  if (dev != nullptr) tuner_close(links, dev);
   return 0;
 }

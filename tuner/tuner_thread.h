@@ -36,6 +36,15 @@ struct TunerEnd {
 // Waits at most `limit` for the tuner thread to end; true when it has.
 bool tuner_end_wait(TunerEnd& end, std::chrono::milliseconds limit);
 
+// How often a gone dongle is looked for: a USB dongle every 2 s; an rtl_tcp server
+// after 1 s, then twice as long each time up to 30 s, so that a server that is down for
+// long is not hammered.
+struct RetryDelays {
+  std::chrono::milliseconds usb{2000};
+  std::chrono::milliseconds network_first{1000};
+  std::chrono::milliseconds network_longest{30000};
+};
+
 struct TunerLinks {
   RxState& state;
   const Variant& variant;
@@ -49,6 +58,7 @@ struct TunerLinks {
   void* tap_context = nullptr;
   TunerEnd* end = nullptr;  // set when the thread returns, the dongle closed
   DongleOptions options{};   // what the session's options ask of the hardware
+  RetryDelays retry{};       // tests shorten them
 };
 
 // The thread body. Returns 0 when the read loop ends (running cleared, or the dongle
@@ -58,6 +68,7 @@ int tuner_thread(TunerLinks links);
 // Message texts.
 inline constexpr const char* no_devices_text = "No supported devices found\n";
 inline constexpr const char* dongle_gone_text = "\nDongle gone (unplugged?): reading stopped.\n";
+inline constexpr const char* dongle_back_format = "Dongle back: reading again at %u Hz\n";
 inline constexpr const char* serial_not_found_format = "No dongle with serial number %s\n";
 inline constexpr const char* bias_tee_on_text = "Bias tee on: the antenna input is powered\n";
 inline constexpr const char* bias_tee_failed_text = "Failed to switch the bias tee on\n";

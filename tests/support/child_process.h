@@ -52,8 +52,10 @@ inline void write_bytes(const std::string& path, const std::vector<uint8_t>& byt
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// The program's path on PATH, or "" if there is none.
+// The program's path on PATH (a name with a slash is a path already), or "" if there is
+// none.
 inline std::string find_program(const std::string& name) {
+  if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0 ? name : "";
   const char* path = std::getenv("PATH");
   std::string dirs = path ? path : "/usr/bin:/bin";
   size_t at = 0;

@@ -67,3 +67,13 @@ inline double strongest_tone(const std::vector<double>& windowed, double rate, d
   const double near = best(from, to, coarse);
   return best(std::max(from, near - coarse), std::min(to, near + coarse), 0.1);
 }
+
+// The last `seconds` of a recording of 16-bit stereo frames at `rate`, and where in
+// `from`..`to` Hz its strongest tone is.
+inline double strongest_tone_at_end(const std::vector<int16_t>& frames, double rate, double seconds, double from,
+                                    double to) {
+  const size_t wanted = 2 * static_cast<size_t>(rate * seconds);
+  if (frames.size() < wanted) return std::nan("");
+  const std::vector<int16_t> last(frames.end() - static_cast<std::ptrdiff_t>(wanted), frames.end());
+  return strongest_tone(hann_windowed(last), rate, from, to);
+}

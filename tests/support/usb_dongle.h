@@ -75,7 +75,7 @@ inline std::string usb_dongle_command_prefix(const UsbDongleOptions& o) {
 // spawn() of child_process.h with the emulator under the child: its pid, or -1.
 inline pid_t spawn_with_usb_dongle(const std::vector<std::string>& args, const UsbDongleOptions& o,
                                    const std::string& log) {
-  std::string program = args[0].find('/') != std::string::npos ? args[0] : find_program(args[0]);
+  std::string program = find_program(args[0]);
   if (program.empty()) return -1;
   std::vector<std::string> env = usb_dongle_environment(o);
   std::vector<char*> argv, envp;

@@ -68,8 +68,14 @@ struct Rig {
     during[read] = [this] { state.running.store(0); };
   }
 
+  DongleOptions options;
+  RetryDelays retry{std::chrono::milliseconds(1), std::chrono::milliseconds(1), std::chrono::milliseconds(4)};
+
   int run() {
-    return tuner_thread(TunerLinks{state, variant, sim, *ring});
+    TunerLinks links{state, variant, sim, *ring};
+    links.options = options;
+    links.retry = retry;
+    return tuner_thread(links);
   }
 
   int32_t blocks_stored() const { return ring->ring_write.load(); }
@@ -242,9 +248,10 @@ TEST(TunerThread, FailedReadsStoreNothingShortReadsTheirBytesAndAGoneDongleStops
   EXPECT_EQ(shorted.ring->ring_bytes[2].load(), read_block_bytes);
   EXPECT_EQ(shorted.state.failed_reads.load(), 0u);
 
-  // An unplug: reported once, nothing more read or stored, the dongle closed, and the
-  // receiver's running flag left for Esc.
+  // An unplug without looking again: reported once, nothing more read or stored, the
+  // dongle closed, and the receiver's running flag left for Esc.
   Rig unplugged(rxiq12_variant, sim_dongle_choice(SimFailure::unplug, 4));
+  unplugged.options.reconnect = false;
   unplugged.run();
   std::string text = unplugged.console.text();
   EXPECT_TRUE(text.ends_with("Set gain \n49.60\n" + std::string(dongle_gone_text))) << text;
@@ -257,6 +264,7 @@ TEST(TunerThread, FailedReadsStoreNothingShortReadsTheirBytesAndAGoneDongleStops
 
   // Reads that keep failing in some other way end the same way after a bounded run.
   Rig broken(rxiq12_variant, sim_dongle_choice(SimFailure::fail_read, 2));
+  broken.options.reconnect = false;
   broken.run();
   text = broken.console.text();
   EXPECT_EQ(count_of(text, "sync_read failed."), size_t{gone_after_failed_reads - 1});
@@ -418,4 +426,39 @@ TEST(TunerThread, BasebandThroughTheSignalChainHoldsTheCarrierAndFollowsARetune)
   EXPECT_GT(tone_amplitude(after, 9850, rate), 30 * tone_amplitude(after, 10000, rate));
   EXPECT_GT(tone_amplitude(after, 9850, rate), 30 * tone_amplitude(after, -9850, rate));
   EXPECT_GT(tone_amplitude(after, 9850, rate), 1000) << "a strong tone, not a trace";
+}
+
+TEST(TunerThread, AGoneDongleIsLookedForAndComesBackWithTheSettingsInForce) {
+  DongleChoice choice = sim_dongle_choice(SimFailure::unplug, 4);
+  choice.replug_look = 3;  // listed again at the third look
+  Rig rig(rxiq12_variant, choice);
+  RxState& s = rig.state;
+  // While it is gone (the unplug is found at read 4), keys go on: a retune, a gain step
+  // and the AGC, which must all be in force once it is back.
+  rig.during[4] = [&] {
+    s.frequency.store(145800000);
+    s.gain_index.store(20);
+    s.agc_mode.store(1);
+  };
+  rig.stop_during(9);
+  rig.run();
+  const std::string text = rig.console.text();
+  EXPECT_TRUE(text.ends_with(std::string(dongle_gone_text) + "Dongle back: reading again at 145800000 Hz\n")) << text;
+  const std::vector<std::string> after_back = {"open 0",  "set_tuner_gain_mode 1",     "set_tuner_gain 372",
+                                               "set_agc_mode 1", "set_center_freq 145800000", "set_sample_rate 1200000",
+                                               "reset_buffer",   "set_freq_correction 48"};
+  const auto reopened = std::find(rig.sim.calls.begin() + 1, rig.sim.calls.end(), "open 0");
+  ASSERT_NE(reopened, rig.sim.calls.end()) << "opened again";
+  EXPECT_TRUE(std::equal(after_back.begin(), after_back.end(), reopened)) << "the settings in force, once each";
+  EXPECT_EQ(rig.sim.calls.back(), "close");
+  EXPECT_EQ(std::count(rig.sim.calls.begin(), rig.sim.calls.end(), "close"), 2) << "the lost handle closed too";
+  EXPECT_EQ(rig.blocks_stored(), 2 + 4) << "reads 2 and 3 before, 6 to 9 after (5 is the discarded one)";
+
+  // --no-reconnect: the design's end of reading, and a recording that ended never comes
+  // back either way (tuner/file_dongle's own tests).
+  Rig once(rxiq12_variant, choice);
+  once.options.reconnect = false;
+  once.run();
+  EXPECT_TRUE(once.console.text().ends_with(dongle_gone_text));
+  EXPECT_EQ(once.sim.reads, 4);
 }
