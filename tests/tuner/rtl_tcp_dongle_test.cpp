@@ -164,18 +164,21 @@ struct TcpRig {
     join();
   }
 
+  DongleOptions options;
+  TunerLinks links() {
+    TunerLinks l{state, rxiq12_variant, dongle, *ring};
+    l.options = options;
+    return l;
+  }
+
   void start() {
-    thread = std::thread([this] {
-      tuner_thread(TunerLinks{state, rxiq12_variant, dongle, *ring});
-    });
+    thread = std::thread([this] { tuner_thread(links()); });
   }
   void join() {
     if (thread.joinable()) thread.join();
   }
   // Runs the thread to its end on the test's own thread.
-  void run() {
-    tuner_thread(TunerLinks{state, rxiq12_variant, dongle, *ring});
-  }
+  void run() { tuner_thread(links()); }
 
   bool wait_for_blocks(uint64_t n) {
     auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -383,6 +386,7 @@ TEST(RtlTcpDongle, StalledOrClosedStreamTakesTheGonePathOnce) {
     server.start();
     TcpRig rig(server.listener.port());
     rig.dongle.stall_limit = 200ms;
+    rig.options.reconnect = false;  // the server is not looked for again
     rig.run();  // ends by itself
     const std::string text = rig.console.text();
     EXPECT_EQ(count_of(text, dongle_gone_text), 1u) << (end == FakeServer::End::hold ? "stall\n" : "close\n") << text;
