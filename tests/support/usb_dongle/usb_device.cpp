@@ -13,8 +13,9 @@
 //   RXIQ_USB_PRESENCE=PATH plugs and unplugs at will: while PATH holds "absent" (blanks
 //                          around it ignored) the device is out, otherwise (any other
 //                          text, or no file) it is in, a fresh device each time it comes
-//                          back. Read at most every 100 ms; replace it by a rename so that
-//                          no read sees it half written.
+//                          back. Read at most every 100 ms, when libusb is called (a
+//                          change while nobody calls is seen at the next call); replace
+//                          it by a rename so that no read sees it half written.
 //   RXIQ_USB_RECORD=PATH   appends one line per event:
 //     open | open-failed access | claim | claim-failed busy|kernel-driver | release
 //     close | close claimed            (closed without releasing the interface)
