@@ -1,6 +1,6 @@
 // The USB-level dongle emulator judged by librtlsdr's own tools (rtl_test, rtl_sdr,
 // rtl_tcp) running on the real library above it, and by librtlsdr called directly from
-// this program re-run with the emulator preloaded (the replug and the cancelled
+// this program re-run with the emulator preloaded (the replugs and the cancelled
 // asynchronous read).
 #include <gtest/gtest.h>
 
@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <cstdio>
 #include <dlfcn.h>
+#include <fstream>
 #include <netinet/in.h>
 #include <numbers>
 #include <poll.h>
@@ -313,10 +315,12 @@ TEST_F(UsbDongle, FaultsShowAsTheToolsReportThem) {
 }
 
 // This program again, with the emulator preloaded, running one UsbDongleChild test.
-void run_child(const std::string& test, const std::string& fault, const std::string& record) {
+void run_child(const std::string& test, const std::string& fault, const std::string& record,
+               const std::string& presence = "") {
   UsbDongleOptions o;
   o.record = record;
   o.fault = fault;
+  o.presence = presence;
   std::vector<std::string> args{"/proc/self/exe", "--gtest_filter=UsbDongleChild." + test};
   const std::string log = record + ".log";
   pid_t pid = spawn_with_usb_dongle(args, o, log);
@@ -333,6 +337,15 @@ TEST_F(UsbDongle, LibrtlsdrOpensAfreshAfterAReplug) {
   EXPECT_EQ(r.count("open"), 2) << text("record");
   EXPECT_TRUE(r.has("unplug") && r.has("replug"));
   EXPECT_TRUE(r.exited && r.closed);
+}
+
+TEST_F(UsbDongle, ThePresenceFileUnplugsAndReplugsAtWill) {
+  run_child("PresenceFile", "", path("record"), path("presence"));
+  const UsbDongleRecord r = read_usb_dongle_record(path("record"));
+  EXPECT_EQ(r.count("open"), 3) << text("record");
+  EXPECT_EQ(r.count("unplug"), 2) << text("record");
+  EXPECT_EQ(r.count("replug"), 2) << text("record");
+  EXPECT_TRUE(r.exited && r.closed) << text("record");
 }
 
 TEST_F(UsbDongle, AsynchronousReadCancelledFromAnotherThread) {
@@ -389,6 +402,52 @@ TEST(UsbDongleChild, ReplugAndReopen) {
   while (rtl.device_count() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
   dev = rtl.start();
   ASSERT_NE(dev, nullptr);
+  EXPECT_EQ(rtl.read_sync(dev, block.data(), 65536, &n), 0);
+  EXPECT_EQ(n, 65536);
+  rtl.close(dev);
+}
+
+// Writes the presence file as a soak does: whole, by a rename.
+void say_presence(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".new";
+  {
+    std::ofstream out(temporary);
+    out << text << "\n";
+  }
+  ASSERT_EQ(std::rename(temporary.c_str(), path.c_str()), 0);
+}
+
+TEST(UsbDongleChild, PresenceFile) {
+  const char* presence = std::getenv("RXIQ_USB_PRESENCE");
+  if (!in_child() || !presence) GTEST_SKIP() << "run by UsbDongle.ThePresenceFileUnplugsAndReplugsAtWill";
+  Librtlsdr rtl;
+  ASSERT_TRUE(rtl.lib && rtl.open && rtl.read_sync) << dlerror();
+  std::vector<uint8_t> block(65536);
+  // Twice, so that a second unplug of a replugged device works as the first: plugged back
+  // once by other text and once by removing the file.
+  for (const char* back : {"present", ""}) {
+    void* dev = rtl.start();
+    ASSERT_NE(dev, nullptr);
+    int n = 0, r = 0;
+    EXPECT_EQ(rtl.read_sync(dev, block.data(), 65536, &n), 0);
+    say_presence(presence, " absent ");
+    for (int i = 0; i < 1000 && (r = rtl.read_sync(dev, block.data(), 65536, &n)) == 0; ++i) {
+    }
+    EXPECT_EQ(r, -4);  // LIBUSB_ERROR_NO_DEVICE
+    rtl.close(dev);
+    EXPECT_EQ(rtl.device_count(), 0u);
+    if (*back) {
+      say_presence(presence, back);
+    } else {
+      ASSERT_EQ(std::remove(presence), 0);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (rtl.device_count() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    ASSERT_EQ(rtl.device_count(), 1u);
+  }
+  void* dev = rtl.start();
+  ASSERT_NE(dev, nullptr);
+  int n = 0;
   EXPECT_EQ(rtl.read_sync(dev, block.data(), 65536, &n), 0);
   EXPECT_EQ(n, 65536);
   rtl.close(dev);

@@ -27,6 +27,7 @@ struct UsbDongleOptions {
   std::string serial;       // RXIQ_USB_SERIAL ("" for the default 00000001)
   double carrier_hz = 0;    // RXIQ_USB_CARRIER (0 for the default 145735000)
   double crystal_ppm = 0;   // RXIQ_USB_PPM: the emulated crystal's error
+  std::string presence;     // RXIQ_USB_PRESENCE: the file that unplugs the device at will
 };
 
 // The variables to set, as NAME=VALUE. RXIQ_DONGLE is left out of a child's environment
@@ -39,6 +40,7 @@ inline std::vector<std::string> usb_dongle_variables(const UsbDongleOptions& o) 
               "verify_asan_link_order=0");
   if (!o.record.empty()) v.push_back("RXIQ_USB_RECORD=" + o.record);
   if (!o.fault.empty()) v.push_back("RXIQ_USB_FAULT=" + o.fault);
+  if (!o.presence.empty()) v.push_back("RXIQ_USB_PRESENCE=" + o.presence);
   if (!o.serial.empty()) v.push_back("RXIQ_USB_SERIAL=" + o.serial);
   if (o.carrier_hz > 0) v.push_back("RXIQ_USB_CARRIER=" + std::to_string(static_cast<long long>(o.carrier_hz)));
   if (o.crystal_ppm != 0) v.push_back("RXIQ_USB_PPM=" + std::to_string(o.crystal_ppm));

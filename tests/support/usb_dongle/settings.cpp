@@ -23,6 +23,7 @@ double number_or(const char* name, double fallback) {
 Settings load() {
   Settings s;
   s.record_path = environment("RXIQ_USB_RECORD");
+  s.presence_path = environment("RXIQ_USB_PRESENCE");
   if (!environment("RXIQ_USB_SERIAL").empty()) s.serial = environment("RXIQ_USB_SERIAL");
   s.carrier_hz = number_or("RXIQ_USB_CARRIER", s.carrier_hz);
   s.crystal_ppm = number_or("RXIQ_USB_PPM", s.crystal_ppm);

@@ -11,6 +11,7 @@ struct Settings {
   double carrier_hz = 145735000;   // RXIQ_USB_CARRIER
   double crystal_ppm = 0;          // RXIQ_USB_PPM: how far the dongle's crystal is off
   Faults faults;                   // RXIQ_USB_FAULT
+  std::string presence_path;       // RXIQ_USB_PRESENCE, "" for always plugged in
 };
 
 const Settings& settings();

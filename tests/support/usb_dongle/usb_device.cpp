@@ -10,6 +10,12 @@
 //   RXIQ_USB_FAULT=LIST    comma-separated: no-device, busy, access, kernel-driver,
 //                          read-error=N, unplug=S (S seconds after this process first
 //                          opens it), replug=M (M seconds after the unplug)
+//   RXIQ_USB_PRESENCE=PATH plugs and unplugs at will: while PATH holds "absent" (blanks
+//                          around it ignored) the device is out, otherwise (any other
+//                          text, or no file) it is in, a fresh device each time it comes
+//                          back. Read at most every 100 ms, when libusb is called (a
+//                          change while nobody calls is seen at the next call); replace
+//                          it by a rename so that no read sees it half written.
 //   RXIQ_USB_RECORD=PATH   appends one line per event:
 //     open | open-failed access | claim | claim-failed busy|kernel-driver | release
 //     close | close claimed            (closed without releasing the interface)
@@ -20,7 +26,7 @@
 //     gain mode=manual lna=I mixer=J vga=K db=X | gain mode=auto vga=K
 //     tuner standby                    librtlsdr put the R820T to sleep (on close)
 //     correction ppm=N | agc on|off | bias-tee on|off | direct-sampling 0|1|2
-//     read-error N | unplug | replug
+//     read-error N | unplug | replug   (unplug and replug each time it happens)
 //     exit closed|open                 at process exit (if libusb was used): closed when
 //                                      every handle was released and closed by then; a
 //                                      thread never joined may still close it afterwards
@@ -40,8 +46,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fcntl.h>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <unistd.h>
 
 #include "record.h"
 #include "rtl2832.h"
@@ -50,7 +59,7 @@
 
 struct libusb_context {};
 struct libusb_device {
-  int generation;  // 0 until an unplug, 1 once plugged back
+  int generation;  // 0 until an unplug, then one more each time it is plugged back
 };
 struct libusb_device_handle {
   libusb_device* device;
@@ -88,7 +97,16 @@ Shared& shared() {
 }
 
 libusb_context default_context;
-libusb_device devices[2] = {{0}, {1}};
+
+// The device of each generation, made when first listed and kept: handles and lists
+// point at it, and libusb's reference counts are not kept.
+libusb_device* device_of(int generation) {
+  static std::mutex mutex;
+  static auto* const made = new std::deque<libusb_device>;
+  std::lock_guard lock(mutex);
+  while (static_cast<int>(made->size()) <= generation) made->push_back({static_cast<int>(made->size())});
+  return &(*made)[static_cast<size_t>(generation)];
+}
 
 std::atomic<bool> used{false};
 std::atomic<int> open_handles{0};
@@ -97,7 +115,53 @@ std::atomic<long> bulk_reads{0};
 std::atomic<bool> kernel_driver_bound{false};
 std::atomic<Clock::rep> first_open{0};  // 0: not opened yet
 std::atomic<bool> said_unplug{false}, said_replug{false};
+std::atomic<int> model_generation{0};  // the generation the register model was made for
 std::once_flag started;
+
+// RXIQ_USB_PRESENCE: how many times the file has plugged the device back, doubled, plus 1
+// while it says the device is out. One word, so that no reader sees half a change.
+std::atomic<int> file_state{0};
+std::atomic<Clock::rep> next_file_read{0};
+std::mutex file_read_mutex;
+constexpr auto file_read_interval = std::chrono::milliseconds(100);
+
+bool file_says_absent(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[64];
+  const ssize_t n = ::read(fd, text, sizeof text);
+  ::close(fd);
+  std::string_view v(text, n > 0 ? static_cast<size_t>(n) : 0);
+  const size_t first = v.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return false;
+  v = v.substr(first, v.find_last_not_of(" \t\r\n") - first + 1);
+  return v == "absent";
+}
+
+// The presence file's say: how many times it has plugged the device back, or -1 while
+// the device is out. The file is read by whichever thread comes first once the interval
+// has passed (the transfer path asks every few milliseconds); the others take the last
+// answer.
+int file_presence() {
+  const std::string& path = settings().presence_path;
+  if (path.empty()) return 0;
+  const Clock::rep now = Clock::now().time_since_epoch().count();
+  if (now >= next_file_read.load(std::memory_order_relaxed)) {
+    std::unique_lock lock(file_read_mutex, std::try_to_lock);
+    if (lock.owns_lock() && now >= next_file_read.load(std::memory_order_relaxed)) {
+      next_file_read.store(now + std::chrono::duration_cast<Clock::duration>(file_read_interval).count(),
+                           std::memory_order_relaxed);
+      const int state = file_state.load(std::memory_order_relaxed);
+      const bool out = file_says_absent(path);
+      if (out != ((state & 1) != 0)) {
+        file_state.store(out ? state | 1 : (state & ~1) + 2, std::memory_order_relaxed);
+        record_line(out ? "unplug" : "replug");
+      }
+    }
+  }
+  const int state = file_state.load(std::memory_order_relaxed);
+  return (state & 1) ? -1 : state >> 1;
+}
 
 void start() {
   std::call_once(started, [] {
@@ -108,10 +172,9 @@ void start() {
   used.store(true, std::memory_order_relaxed);
 }
 
-// Which device is on the bus now: 0 or 1 (its generation), or -1 for none.
-int present() {
+// RXIQ_USB_FAULT's timed unplug: 0 before it, 1 once plugged back, -1 between.
+int timed_presence() {
   const Faults& f = settings().faults;
-  if (f.no_device) return -1;
   const Clock::rep opened = first_open.load(std::memory_order_acquire);
   if (f.unplug_s < 0 || opened == 0) return 0;
   const double since = std::chrono::duration<double>(Clock::now() - Clock::time_point(Clock::duration(opened))).count();
@@ -122,6 +185,15 @@ int present() {
     return 1;
   }
   return -1;
+}
+
+// Which device is on the bus now: its generation (each plug-back, timed or by the
+// presence file, makes a new one), or -1 for none.
+int present() {
+  if (settings().faults.no_device) return -1;
+  const int timed = timed_presence();
+  const int plugged = file_presence();
+  return timed < 0 || plugged < 0 ? -1 : timed + plugged;
 }
 
 bool gone(const libusb_device_handle* handle) { return present() != handle->device->generation; }
@@ -200,7 +272,7 @@ API ssize_t libusb_get_device_list(libusb_context*, libusb_device*** list) {
   const int count = which < 0 ? 0 : 1;
   auto* out = static_cast<libusb_device**>(std::calloc(2, sizeof(libusb_device*)));
   if (!out) return LIBUSB_ERROR_NO_MEM;
-  if (count) out[0] = &devices[which];
+  if (count) out[0] = device_of(which);
   *list = out;
   return count;
 }
@@ -235,13 +307,14 @@ API int libusb_open(libusb_device* device, libusb_device_handle** handle) {
     return LIBUSB_ERROR_ACCESS;
   }
   if (present() != device->generation) return LIBUSB_ERROR_NO_DEVICE;
-  if (device->generation == 1) {
-    // Plugged back: a device fresh from power-on.
-    static std::atomic<bool> refreshed{false};
-    if (!refreshed.exchange(true, std::memory_order_relaxed)) {
+  // Plugged back: a device fresh from power-on, once per generation.
+  int modelled = model_generation.load(std::memory_order_relaxed);
+  while (device->generation > modelled) {
+    if (model_generation.compare_exchange_weak(modelled, device->generation, std::memory_order_relaxed)) {
       std::lock_guard lock(shared().model_mutex);
       delete shared().model;
       shared().model = new Rtl2832();
+      break;
     }
   }
   Clock::rep expected = 0;
