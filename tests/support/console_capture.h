@@ -18,6 +18,9 @@ class ConsoleCapture {
   ConsoleCapture() : path_(unique_path()), file_(std::fopen(path_.string().c_str(), "wb")),
                      saved_(console_out.fd) {
     console_out.fd = fileno(file_);
+    // A fresh capture is a fresh console: a farewell written to an earlier one in this
+    // process does not silence it.
+    console_out.ended.store(false);
   }
   ~ConsoleCapture() {
     console_out.fd = saved_;
