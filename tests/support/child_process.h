@@ -71,12 +71,18 @@ inline std::string find_program(const std::string& name) {
 
 // Starts a program with its output in `log`; returns its pid or -1. The child is
 // ended with this process even if the test dies without its clean-up.
-inline pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
+// With `env`, the child gets exactly that environment instead of this process's.
+inline pid_t spawn(const std::vector<std::string>& args, const std::string& log,
+                   const std::vector<std::string>* env = nullptr) {
   std::string program = find_program(args[0]);
   if (program.empty()) return -1;
-  std::vector<char*> argv;
+  std::vector<char*> argv, envp;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  if (env) {
+    for (const auto& e : *env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+  }
   pid_t parent = getpid();
   pid_t pid = fork();
   if (pid != 0) return pid;
@@ -89,7 +95,11 @@ inline pid_t spawn(const std::vector<std::string>& args, const std::string& log)
   dup2(in, STDIN_FILENO);
   dup2(out, STDOUT_FILENO);
   dup2(out, STDERR_FILENO);
-  execv(program.c_str(), argv.data());
+  if (env) {
+    execve(program.c_str(), argv.data(), envp.data());
+  } else {
+    execv(program.c_str(), argv.data());
+  }
   _exit(127);
 }
 

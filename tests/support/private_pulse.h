@@ -80,15 +80,10 @@ class PrivatePulse {
     })) << "the monitor delivers nothing";
   }
 
-  // Looks at `done` every 50 ms until it holds; false if it did not within `limit`.
+  // Looks at `done` until it holds; false if it did not within `limit`.
   template <class Done>
   static bool poll_until(Done done, std::chrono::seconds limit = startup_limit) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > until) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
+    return ::poll_until(done, limit);
   }
 
  private:

@@ -77,27 +77,8 @@ inline std::string usb_dongle_command_prefix(const UsbDongleOptions& o) {
 // spawn() of child_process.h with the emulator under the child: its pid, or -1.
 inline pid_t spawn_with_usb_dongle(const std::vector<std::string>& args, const UsbDongleOptions& o,
                                    const std::string& log) {
-  std::string program = find_program(args[0]);
-  if (program.empty()) return -1;
-  std::vector<std::string> env = usb_dongle_environment(o);
-  std::vector<char*> argv, envp;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  prctl(PR_SET_PDEATHSIG, SIGTERM);
-  if (getppid() != parent) _exit(127);
-  int in = open("/dev/null", O_RDONLY);
-  int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-  if (in < 0 || out < 0) _exit(127);
-  dup2(in, STDIN_FILENO);
-  dup2(out, STDOUT_FILENO);
-  dup2(out, STDERR_FILENO);
-  execve(program.c_str(), argv.data(), envp.data());
-  _exit(127);
+  const std::vector<std::string> env = usb_dongle_environment(o);
+  return spawn(args, log, &env);
 }
 
 // Runs a child under the emulator to its end: its exit status, or -1.
